@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on Debian 12, then fetches JUCE 8 and
+# Steinberg's VST3 SDK (for its validator) from Debian's source packages. Safe to run again:
+# anything already present is left alone, so a second run does nothing.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+CACHE="${KESTRUNE_CACHE:-$HOME/.cache/kestrune}"
+APTDIR="$ROOT/.deps/apt"          # private apt configuration (git-ignored)
+mkdir -p "$CACHE" "$APTDIR"
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates libx11-dev libxext-dev
+  libxrandr-dev libxinerama-dev libxcursor-dev libfreetype-dev libfontconfig-dev libasound2-dev
+  zlib1g-dev libpng-dev libjpeg-dev xvfb xauth fonts-dejavu-core python3 dpkg-dev libgtest-dev
+  ${KESTRUNE_EXTRA_PACKAGES:-})
+# The tests also drive the plug-in in a real DAW and compare against a reference synthesiser.
+if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
+  PACKAGES+=(ardour fluidsynth fluid-soundfont-gm)
+fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends --no-upgrade "${missing[@]}"
+fi
+
+# --- Debian source packages through a private apt configuration -------------------------------
+MIRROR="$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)"
+MIRROR="${MIRROR:-http://deb.debian.org/debian}"
+APT_OPTS=(-o "Dir::Etc::SourceList=$APTDIR/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
+  -o "Dir::State::Lists=$APTDIR/lists" -o "Dir::Cache=$APTDIR/cache" -o "APT::Sandbox::User=root"
+  -o "Dir::State::Status=/var/lib/dpkg/status" -o DPkg::Lock::Timeout=600)
+apt_ready=0
+prepare_apt() {
+  [ "$apt_ready" = 1 ] && return
+  mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial"
+  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $MIRROR trixie main" \
+    > "$APTDIR/sources.list"
+  apt-get "${APT_OPTS[@]}" update -qq
+  apt_ready=1
+}
+
+check_sha() { echo "$2  $1" | sha256sum -c --status; }
+
+JUCE_VER=8.0.6+ds-2
+JUCE_DIR="$CACHE/juce-8.0.6"
+JUCE_ORIG=juce_8.0.6+ds.orig.tar.xz
+JUCE_DEB=juce_8.0.6+ds-2.debian.tar.xz
+if [ ! -f "$JUCE_DIR/.kestrune-ready" ]; then
+  dl="$CACHE/dl"; mkdir -p "$dl"
+  if ! check_sha "$dl/$JUCE_ORIG" 4126ec8066866a1ccbc9cdd2beac712fd51e55ac7f24d8fdc45077b187a358ef 2>/dev/null \
+     || ! check_sha "$dl/$JUCE_DEB" 98f781365d85d35639b5c47416b769c3d68ad9858c8559fc6c80bb95710976a1 2>/dev/null; then
+    prepare_apt
+    (cd "$dl" && apt-get "${APT_OPTS[@]}" source --download-only "juce=$JUCE_VER")
+  fi
+  check_sha "$dl/$JUCE_ORIG" 4126ec8066866a1ccbc9cdd2beac712fd51e55ac7f24d8fdc45077b187a358ef
+  check_sha "$dl/$JUCE_DEB" 98f781365d85d35639b5c47416b769c3d68ad9858c8559fc6c80bb95710976a1
+  rm -rf "$JUCE_DIR" "$JUCE_DIR.tmp"; mkdir -p "$JUCE_DIR.tmp"
+  tar -xJf "$dl/$JUCE_ORIG" -C "$JUCE_DIR.tmp" --strip-components=1
+  tar -xJf "$dl/$JUCE_DEB" -C "$JUCE_DIR.tmp"
+  (cd "$JUCE_DIR.tmp" && while read -r p; do
+      case "$p" in ''|\#*) continue;; esac
+      patch -p1 -s < "debian/patches/$p"
+    done < debian/patches/series)
+  touch "$JUCE_DIR.tmp/.kestrune-ready"
+  mv "$JUCE_DIR.tmp" "$JUCE_DIR"
+  echo "setup: JUCE ready in $JUCE_DIR"
+fi
+
+VST3_VER=3.7.10.14+~4.13.3-4
+VST3_DIR="$CACHE/vst3sdk-3.7.10"
+VALIDATOR="$CACHE/validator/validator"
+if [ ! -x "$VALIDATOR" ]; then
+  dl="$CACHE/dl-vst3"; mkdir -p "$dl"
+  if ! ls "$dl"/vst3sdk_*.orig.tar.* >/dev/null 2>&1; then
+    prepare_apt
+    # The .dsc and Debian diff of this package answer 404; the orig tarballs are all we need.
+    (cd "$dl" && apt-get "${APT_OPTS[@]}" source --download-only "vst3sdk=$VST3_VER" || true)
+  fi
+  main=$(ls "$dl"/vst3sdk_*.orig.tar.* | grep -v 'orig-' | head -1)
+  [ -n "$main" ] || { echo "setup: vst3sdk tarballs missing" >&2; exit 1; }
+  rm -rf "$VST3_DIR"; mkdir -p "$VST3_DIR"
+  tar -xf "$main" -C "$VST3_DIR" --strip-components=1
+  for comp in base cmake pluginterfaces vstgui4 public-sdk; do
+    t=$(ls "$dl"/vst3sdk_*.orig-"$comp".tar.* 2>/dev/null | head -1)
+    [ -n "$t" ] || { echo "setup: vst3sdk component $comp missing" >&2; exit 1; }
+    d="$comp"; [ "$comp" = public-sdk ] && d=public.sdk
+    rm -rf "${VST3_DIR:?}/$d"; mkdir -p "$VST3_DIR/$d"
+    tar -xf "$t" -C "$VST3_DIR/$d" --strip-components=1
+  done
+  cmake -S "$VST3_DIR" -B "$VST3_DIR/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DSMTG_ENABLE_VSTGUI_SUPPORT=OFF -DSMTG_ENABLE_VST3_HOSTING_EXAMPLES=OFF \
+    -DSMTG_ENABLE_VST3_PLUGIN_EXAMPLES=OFF -DSMTG_ADD_VST3_UTILITIES=OFF -DSMTG_RUN_VST_VALIDATOR=OFF >/dev/null
+  cmake --build "$VST3_DIR/build" --target validator -j2 >/dev/null
+  mkdir -p "$(dirname "$VALIDATOR")"
+  cp "$(find "$VST3_DIR/build" -type f -name validator -perm -u+x | head -1)" "$VALIDATOR"
+  echo "setup: validator ready at $VALIDATOR"
+fi

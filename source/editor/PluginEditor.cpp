@@ -1,0 +1,4 @@
+#include "editor/PluginEditor.h"
+#include "core/PluginProcessor.h"
+
+KestruneEditor::KestruneEditor (KestruneProcessor& p) : GenericAudioProcessorEditor (p) {}

@@ -1,0 +1,153 @@
+#include "samplebank/SampleZone.h"
+#include "core/PluginProcessor.h"
+
+#include <BinaryData.h>
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <cstdlib>
+
+void loadSample (SampleZone& zone, const void* data, int size, int root)
+{
+    if (data == nullptr || size <= 0)
+        return;
+
+    juce::WavAudioFormat format;
+    std::unique_ptr<juce::AudioFormatReader> reader (
+        format.createReaderFor (new juce::MemoryInputStream (data, (size_t) size, false), true));
+
+    if (reader == nullptr)
+        return;
+
+    const auto frameCount = (int) juce::jlimit<juce::int64> (0, std::numeric_limits<int>::max(), reader->lengthInSamples);
+    const auto channelCount = (int) reader->numChannels;
+
+    // Playback divides by the length, so a recording without frames is no recording at all.
+    if (frameCount <= 0 || channelCount <= 0)
+        return;
+
+    juce::AudioBuffer<float> temp (channelCount, frameCount);
+    if (! reader->read (&temp, 0, frameCount, 0, true, true))
+        return;
+
+    zone.buffer.setSize (1, frameCount);
+    zone.buffer.clear();
+    for (int c = 0; c < channelCount; ++c)
+        zone.buffer.addFrom (0, 0, temp, c, 0, frameCount, 1.0f / (float) channelCount);
+
+    zone.sampleRate = reader->sampleRate;
+    zone.rootNote = root;
+    zone.loaded = true;
+}
+
+const SampleZone* findZoneInSet (const ZoneSet& set, int note) noexcept
+{
+    const SampleZone* best = nullptr;
+    int bestDistance = 999;
+    const auto count = juce::jlimit (0, maxZonesPerSet, set.numZones);
+
+    for (int i = 0; i < count; ++i)
+    {
+        const auto& zone = set.zones[i];
+        if (! zone.loaded)
+            continue;
+
+        const auto d = std::abs (note - zone.rootNote);
+        if (d < bestDistance)
+        {
+            best = &zone;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+const SampleZone* KestruneProcessor::findZone (int instrument, int note) const noexcept
+{
+    if (instrument == 6 || instrument == 7)
+        return nullptr;
+
+    const auto setIndex = (instrument >= 1 && instrument <= 5) ? instrument : 0;
+    return findZoneInSet (zoneSets[setIndex], note);
+}
+
+#define KESTRUNE_ROW(id, root) SampleSpec { BinaryData::id, BinaryData::id##Size, root }
+
+namespace
+{
+const SampleSpec bagpipeTable[] = {
+    KESTRUNE_ROW (F4_31_wav, 53),  KESTRUNE_ROW (G4_31_wav, 55),  KESTRUNE_ROW (A4_31_wav, 69),
+    KESTRUNE_ROW (As4_31_wav, 70), KESTRUNE_ROW (B4_31_wav, 71),  KESTRUNE_ROW (C5_31_wav, 72),
+    KESTRUNE_ROW (Cs5_31_wav, 73), KESTRUNE_ROW (D5_31_wav, 74),  KESTRUNE_ROW (Ds5_31_wav, 75),
+    KESTRUNE_ROW (E5_31_wav, 76),  KESTRUNE_ROW (F5_31_wav, 77),  KESTRUNE_ROW (Fs5_31_wav, 78),
+    KESTRUNE_ROW (G5_31_wav, 79),
+};
+
+const SampleSpec recorderTable[] = {
+    KESTRUNE_ROW (recorder_A5_wav, 81),  KESTRUNE_ROW (recorder_A6_wav, 93),  KESTRUNE_ROW (recorder_As5_wav, 82),
+    KESTRUNE_ROW (recorder_B5_wav, 83),  KESTRUNE_ROW (recorder_C5_wav, 72),  KESTRUNE_ROW (recorder_C6_wav, 84),
+    KESTRUNE_ROW (recorder_Cs6_wav, 85), KESTRUNE_ROW (recorder_D5_wav, 74),  KESTRUNE_ROW (recorder_D6_wav, 86),
+    KESTRUNE_ROW (recorder_E5_wav, 76),  KESTRUNE_ROW (recorder_E6_wav, 88),  KESTRUNE_ROW (recorder_F5_wav, 77),
+    KESTRUNE_ROW (recorder_F6_wav, 89),  KESTRUNE_ROW (recorder_Fs5_wav, 78), KESTRUNE_ROW (recorder_G5_wav, 79),
+    KESTRUNE_ROW (recorder_G6_wav, 91),  KESTRUNE_ROW (recorder_Gs5_wav, 80),
+};
+
+const SampleSpec harpTable[] = {
+    KESTRUNE_ROW (harp_A2_wav, 45), KESTRUNE_ROW (harp_A6_wav, 93), KESTRUNE_ROW (harp_B1_wav, 35),
+    KESTRUNE_ROW (harp_B3_wav, 59), KESTRUNE_ROW (harp_B5_wav, 83), KESTRUNE_ROW (harp_B6_wav, 95),
+    KESTRUNE_ROW (harp_C5_wav, 72), KESTRUNE_ROW (harp_D2_wav, 38), KESTRUNE_ROW (harp_D6_wav, 86),
+    KESTRUNE_ROW (harp_D7_wav, 98), KESTRUNE_ROW (harp_E1_wav, 28), KESTRUNE_ROW (harp_E3_wav, 52),
+    KESTRUNE_ROW (harp_E5_wav, 76), KESTRUNE_ROW (harp_F2_wav, 41), KESTRUNE_ROW (harp_F4_wav, 65),
+    KESTRUNE_ROW (harp_F6_wav, 89), KESTRUNE_ROW (harp_F7_wav, 101), KESTRUNE_ROW (harp_G1_wav, 31),
+    KESTRUNE_ROW (harp_G3_wav, 55), KESTRUNE_ROW (harp_G5_wav, 79),
+};
+
+const SampleSpec guitarTable[] = {
+    KESTRUNE_ROW (guitar_A1_wav, 33),  KESTRUNE_ROW (guitar_A3_wav, 57),  KESTRUNE_ROW (guitar_A5_wav, 81),
+    KESTRUNE_ROW (guitar_As3_wav, 58), KESTRUNE_ROW (guitar_As5_wav, 82), KESTRUNE_ROW (guitar_B2_wav, 47),
+    KESTRUNE_ROW (guitar_B4_wav, 71),  KESTRUNE_ROW (guitar_C2_wav, 36),  KESTRUNE_ROW (guitar_C4_wav, 60),
+    KESTRUNE_ROW (guitar_C6_wav, 84),  KESTRUNE_ROW (guitar_Cs4_wav, 61), KESTRUNE_ROW (guitar_D2_wav, 38),
+    KESTRUNE_ROW (guitar_D4_wav, 62),  KESTRUNE_ROW (guitar_Ds2_wav, 39), KESTRUNE_ROW (guitar_Ds5_wav, 75),
+    KESTRUNE_ROW (guitar_E3_wav, 52),  KESTRUNE_ROW (guitar_E5_wav, 76),  KESTRUNE_ROW (guitar_F3_wav, 53),
+    KESTRUNE_ROW (guitar_F5_wav, 77),  KESTRUNE_ROW (guitar_Fs4_wav, 66), KESTRUNE_ROW (guitar_G1_wav, 31),
+    KESTRUNE_ROW (guitar_G3_wav, 55),  KESTRUNE_ROW (guitar_G5_wav, 79),  KESTRUNE_ROW (guitar_Gs3_wav, 56),
+};
+
+const SampleSpec organTable[] = {
+    KESTRUNE_ROW (organ_C2_wav, 36),  KESTRUNE_ROW (organ_C3_wav, 48),  KESTRUNE_ROW (organ_C4_wav, 60),
+    KESTRUNE_ROW (organ_C5_wav, 72),  KESTRUNE_ROW (organ_C6_wav, 84),  KESTRUNE_ROW (organ_C7_wav, 96),
+    KESTRUNE_ROW (organ_Fs2_wav, 42), KESTRUNE_ROW (organ_Fs3_wav, 54), KESTRUNE_ROW (organ_Fs4_wav, 66),
+    KESTRUNE_ROW (organ_Fs5_wav, 78), KESTRUNE_ROW (organ_Fs6_wav, 90),
+};
+
+const SampleSpec hornTable[] = {
+    KESTRUNE_ROW (horn_C4_wav, 60), KESTRUNE_ROW (horn_C5_wav, 72),
+};
+
+template <size_t N>
+void loadSet (ZoneSet& set, const SampleSpec (&table)[N])
+{
+    set.numZones = 0;
+    for (const auto& row : table)
+    {
+        if (set.numZones >= maxZonesPerSet)
+            break;
+        loadSample (set.zones[set.numZones], row.data, row.size, row.rootNote);
+        ++set.numZones;
+    }
+}
+} // namespace
+
+#undef KESTRUNE_ROW
+
+void KestruneProcessor::loadAllSamples()
+{
+    loadSet (zoneSets[0], bagpipeTable);
+    loadSet (zoneSets[3], guitarTable);
+    loadSet (zoneSets[2], harpTable);
+    loadSet (zoneSets[1], recorderTable);
+    loadSet (zoneSets[4], organTable);
+    loadSet (zoneSets[5], hornTable);
+
+    loadSample (droneLow, BinaryData::drone_G2_1_wav, BinaryData::drone_G2_1_wavSize, 43);
+    loadSample (droneHigh, BinaryData::drone_G3_3_wav, BinaryData::drone_G3_3_wavSize, 55);
+}
