@@ -1,0 +1,292 @@
+#!/usr/bin/python3
+"""Renders the 89 recordings of the sample bank from a General MIDI SoundFont with fluidsynth.
+
+Each group of notes is rendered in one fluidsynth run (one note after another, dry), then every
+note is cut out, trimmed so that its onset is frame 0, levelled (sustained instruments), cut to
+its length, peak-normalised and written as 16-bit mono 44.1 kHz WAV with a LIST/INFO chunk.
+The pitch of every note is measured and corrected with pitch bend in a second render, so each
+recording sounds within a cent or two of the note its file name spells.
+
+Usage: make_samples.py OUTPUT_DIR [--soundfont FILE] [--only NAME ...]
+Needs fluidsynth, the SoundFont and python3-numpy (tools/assets/make_assets.sh installs them).
+"""
+
+import argparse
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+
+RATE = 44100
+MAX_FRAMES = 4 * RATE
+SOFTWARE_TAG = b"Kestrune asset pipeline (fluidsynth)"
+PEAK = 10 ** (-1.0 / 20)  # -1 dBFS
+
+NOTE_NAMES = {"C": 0, "Cs": 1, "D": 2, "Ds": 3, "E": 4, "F": 5, "Fs": 6, "G": 7, "Gs": 8, "A": 9, "As": 10, "B": 11}
+
+
+def spelled_note(token):
+    """'Fs5' -> 78 (C4 = 60)."""
+    return 12 * (int(token[-1]) + 1) + NOTE_NAMES[token[:-1]]
+
+
+def geometric(n, n0, len0, n1, len1):
+    """Length falling geometrically from len0 at note n0 to len1 at note n1."""
+    return len0 * (len1 / len0) ** ((n - n0) / (n1 - n0))
+
+
+# Groups: GM program (0-based), sustained or plucked, and the notes with their lengths in frames.
+def catalogue():
+    groups = []
+
+    guitar = ["A1", "A3", "A5", "As3", "As5", "B2", "B4", "C2", "C4", "C6", "Cs4", "D2", "D4", "Ds2",
+              "Ds5", "E3", "E5", "F3", "F5", "Fs4", "G1", "G3", "G5", "Gs3"]
+    # The eight lowest ring for the full 4 s; above F3 the notes shorten towards 0.895 s at C6.
+    groups.append(("guitar", 24, False, [
+        ("guitar_%s" % t, spelled_note(t),
+         MAX_FRAMES if spelled_note(t) <= 53 else round(RATE * geometric(spelled_note(t), 53, 4.0, 84, 0.895)))
+        for t in guitar]))
+
+    harp = ["A2", "A6", "B1", "B3", "B5", "B6", "C5", "D2", "D6", "D7", "E1", "E3", "E5", "F2", "F4", "F6",
+            "F7", "G1", "G3", "G5"]
+    groups.append(("harp", 46, False, [
+        ("harp_%s" % t, spelled_note(t),
+         MAX_FRAMES if spelled_note(t) <= 65 else round(RATE * geometric(spelled_note(t), 65, 4.0, 101, 0.631)))
+        for t in harp]))
+
+    recorder = ["A5", "A6", "As5", "B5", "C5", "C6", "Cs6", "D5", "D6", "E5", "E6", "F5", "F6", "Fs5", "G5",
+                "G6", "Gs5"]
+    groups.append(("recorder", 74, True, [
+        ("recorder_%s" % t, spelled_note(t), round(RATE * geometric(spelled_note(t), 72, 3.177, 93, 1.789)))
+        for t in recorder]))
+
+    chanter = ["A4", "As4", "B4", "C5", "Cs5", "D5", "Ds5", "E5", "F4", "F5", "Fs5", "G4", "G5"]
+    short_chanter = {"Fs5": 3.718, "G5": 3.437}
+    groups.append(("chanter", 109, True, [
+        ("%s_31" % t, spelled_note(t), round(RATE * short_chanter[t]) if t in short_chanter else MAX_FRAMES)
+        for t in chanter]))
+
+    # The drones are a reed organ: a plain, steady reed tone that sits under the chanter.
+    groups.append(("drone", 20, True, [("drone_G2_1", 43, 106512), ("drone_G3_3", 55, MAX_FRAMES)]))
+
+    organ = ["C2", "C3", "C4", "C5", "C6", "C7", "Fs2", "Fs3", "Fs4", "Fs5", "Fs6"]
+    groups.append(("organ", 19, True, [("organ_%s" % t, spelled_note(t), MAX_FRAMES) for t in organ]))
+
+    groups.append(("horn", 60, True, [("horn_C4", 60, round(RATE * 2.574)), ("horn_C5", 72, round(RATE * 1.240))]))
+    return groups
+
+
+# ---------------------------------------------------------------------------------------------
+# MIDI writing and rendering
+
+def vlq(n):
+    out = [n & 0x7F]
+    n >>= 7
+    while n:
+        out.append((n & 0x7F) | 0x80)
+        n >>= 7
+    return bytes(reversed(out))
+
+
+TICKS_PER_SECOND = 960  # 480 ticks per quarter at the default 120 bpm
+LEAD_IN = 0.5
+GAP = 3.0  # after each note-off, so the release has died before the next note starts
+EXTRA_HOLD = 0.6  # sustained notes are held past their cut so the cut never reaches the release
+VELOCITY = 100
+
+
+def note_layout(notes):
+    """Start time of each note in the render, in seconds."""
+    starts, t = [], LEAD_IN
+    for _, _, frames in notes:
+        starts.append(t)
+        t += frames / RATE + EXTRA_HOLD + GAP
+    return starts, t
+
+
+def write_midi(path, program, notes, bends):
+    starts, end = note_layout(notes)
+    events = [(0, bytes([0xB0, 0, 0])), (0, bytes([0xC0, program])),
+              (0, bytes([0xB0, 91, 0])), (0, bytes([0xB0, 93, 0]))]
+    for (name, note, frames), start in zip(notes, starts):
+        bend = int(round(bends.get(name, 8192)))
+        bend = max(0, min(16383, bend))
+        events.append((int((start - 0.25) * TICKS_PER_SECOND), bytes([0xE0, bend & 0x7F, bend >> 7])))
+        events.append((int(start * TICKS_PER_SECOND), bytes([0x90, note, VELOCITY])))
+        events.append((int((start + frames / RATE + EXTRA_HOLD) * TICKS_PER_SECOND), bytes([0x80, note, 0])))
+    events.append((int(end * TICKS_PER_SECOND), bytes([0xFF, 0x2F, 0])))
+    track, now = b"", 0
+    for at, message in events:
+        track += vlq(at - now) + message
+        now = at
+    with open(path, "wb") as f:
+        f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480))
+        f.write(b"MTrk" + struct.pack(">I", len(track)) + track)
+
+
+def read_float_wav(path):
+    data = open(path, "rb").read()
+    pos, fmt, samples = 12, None, None
+    while pos + 8 <= len(data):
+        cid, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
+        if cid == b"fmt ":
+            fmt = struct.unpack("<HHIIHH", data[pos + 8:pos + 24])
+        elif cid == b"data":
+            samples = data[pos + 8:pos + 8 + size]
+        pos += 8 + size + (size & 1)
+    assert fmt is not None and fmt[0] == 3 and fmt[5] == 32 and fmt[2] == RATE, fmt
+    return np.frombuffer(samples, dtype="<f4").reshape(-1, fmt[1]).astype(np.float64)
+
+
+def render(soundfont, program, notes, bends, workdir):
+    mid, wav, cfg = (os.path.join(workdir, n) for n in ("notes.mid", "notes.wav", "fluid.cfg"))
+    write_midi(mid, program, notes, bends)
+    with open(cfg, "w") as f:
+        f.write("interp 7\n")
+    subprocess.run(["fluidsynth", "-q", "-ni", "-R", "0", "-C", "0", "-r", str(RATE), "-O", "float",
+                    "-T", "wav", "-f", cfg, "-F", wav, soundfont, mid],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return read_float_wav(wav).mean(axis=1)  # fluidsynth renders stereo; the bank is mono
+
+
+# ---------------------------------------------------------------------------------------------
+# Analysis
+
+def yin_pitch(x, expected_hz, threshold=0.15):
+    """Fundamental in Hz by YIN (cumulative-mean-normalised difference, parabolic refinement).
+
+    Lags run from well below to half again above the expected period: a note an octave too high
+    shows its own shorter period, one an octave too low finds no dip and reads far off."""
+    period = RATE / expected_hz
+    min_lag, max_lag = max(2, int(period / 2.2)), int(period * 1.5) + 2
+    w = len(x) - max_lag
+    d = np.array([np.sum((x[:w] - x[tau:tau + w]) ** 2) for tau in range(max_lag + 1)])
+    cmnd = np.ones_like(d)
+    running = np.cumsum(d[1:])
+    cmnd[1:] = d[1:] * np.arange(1, len(d)) / np.maximum(running, 1e-20)
+    tau = None
+    for t in range(min_lag, max_lag):
+        if cmnd[t] < threshold:
+            while t + 1 < max_lag and cmnd[t + 1] < cmnd[t]:
+                t += 1
+            tau = t
+            break
+    if tau is None:
+        tau = min_lag + int(np.argmin(cmnd[min_lag:max_lag]))
+    a, b, c = cmnd[tau - 1], cmnd[tau], cmnd[tau + 1]
+    denom = a - 2 * b + c
+    shift = 0.5 * (a - c) / denom if denom > 0 else 0.0
+    return RATE / (tau + shift)
+
+
+def midi_hz(note):
+    return 440.0 * 2 ** ((note - 69) / 12)
+
+
+def pitch_window(x, sustained, note):
+    """The stretch whose pitch counts: the steady middle of a held note, the early ring of a pluck."""
+    period = RATE / midi_hz(note)
+    if sustained:  # a quarter second averages out the slow wander of the reed and the horn section
+        length = RATE // 4
+        start = len(x) // 2 - length // 2
+    else:
+        length = int(max(4096, 8 * period))
+        start = int(0.06 * RATE)
+    return x[start:start + length + int(1.5 * period) + 2]
+
+
+def cents_off(x, sustained, note):
+    return 1200 * np.log2(yin_pitch(pitch_window(x, sustained, note), midi_hz(note)) / midi_hz(note))
+
+
+def sliding_rms(x, width):
+    c = np.concatenate(([0.0], np.cumsum(x * x)))
+    half = width // 2
+    lo = np.clip(np.arange(len(x)) - half, 0, len(x))
+    hi = np.clip(np.arange(len(x)) + half, 0, len(x))
+    return np.sqrt((c[hi] - c[lo]) / np.maximum(hi - lo, 1))
+
+
+def level_sustain(x, note):
+    """Flattens the slow swell and beating of a held tone so it loops at a steady level.
+
+    The envelope is an RMS over several periods, smoothed again; the first 80 ms keep their
+    natural attack and the correction fades in over the next 170 ms."""
+    period = RATE / midi_hz(note)
+    width = int(max(2048, 6 * period))
+    env = sliding_rms(sliding_rms(x, width), width)
+    settled = env[int(0.25 * RATE):]
+    target = np.median(settled)
+    gain = np.clip(target / np.maximum(env, 1e-9), 0.25, 4.0)
+    t = np.arange(len(x)) / RATE
+    blend = np.clip((t - 0.08) / 0.17, 0.0, 1.0)
+    return x * ((1 - blend) + blend * gain)
+
+
+def cut_note(mix, start_seconds, frames, sustained, note):
+    region = mix[int((start_seconds - 0.1) * RATE):int((start_seconds + frames / RATE + EXTRA_HOLD) * RATE)]
+    peak = np.max(np.abs(region))
+    onset = int(np.argmax(np.abs(region) > peak * 10 ** (-50 / 20)))
+    x = region[onset:onset + frames].copy()
+    assert len(x) == frames, (len(x), frames)
+    if sustained:
+        x = level_sustain(x, note)
+    else:
+        fade = int(0.010 * RATE)  # a plucked note is cut while it still rings: end it without a click
+        x[-fade:] *= 0.5 * (1 + np.cos(np.linspace(0, np.pi, fade)))
+    return x * (PEAK / np.max(np.abs(x)))
+
+
+# ---------------------------------------------------------------------------------------------
+# WAV writing: PCM 16-bit mono, 16-byte fmt chunk, LIST/INFO with ISFT, then data
+
+def wav_bytes(x):
+    pcm = np.clip(np.round(x * 32767.0), -32767, 32767).astype("<i2").tobytes()
+    isft = SOFTWARE_TAG + b"\0"
+    info = b"INFO" + b"ISFT" + struct.pack("<I", len(isft)) + isft + b"\0" * (len(isft) & 1)
+    fmt = struct.pack("<HHIIHH", 1, 1, RATE, RATE * 2, 2, 16)
+    body = (b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt
+            + b"LIST" + struct.pack("<I", len(info)) + info
+            + b"data" + struct.pack("<I", len(pcm)) + pcm)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("output")
+    parser.add_argument("--soundfont", default="/usr/share/sounds/sf2/FluidR3_GM.sf2")
+    parser.add_argument("--only", nargs="*", help="groups to render (default: all)")
+    args = parser.parse_args()
+
+    worst = 0.0
+    with tempfile.TemporaryDirectory() as workdir:
+        for group, program, sustained, notes in catalogue():
+            if args.only and group not in args.only:
+                continue
+            starts, _ = note_layout(notes)
+            bends = {}
+            # Pass 1 measures each note's tuning; pass 2 renders with the bend that cancels it
+            # (the default bend range is +-2 semitones: 8192/200 steps per cent).
+            for attempt in range(3):
+                mix = render(args.soundfont, program, notes, bends, workdir)
+                results = {}
+                for (name, note, frames), start in zip(notes, starts):
+                    x = cut_note(mix, start, frames, sustained, note)
+                    results[name] = (x, cents_off(x, sustained, note))
+                if all(abs(c) < 1.0 for _, c in results.values()):
+                    break
+                for name, (_, c) in results.items():
+                    bends[name] = bends.get(name, 8192) - c * 8192 / 200
+            for name, (x, c) in results.items():
+                worst = max(worst, abs(c))
+                with open(os.path.join(args.output, name + ".wav"), "wb") as f:
+                    f.write(wav_bytes(x))
+                print("%-16s %6.3f s  %+5.1f cents" % (name, len(x) / RATE, c))
+    print("largest tuning error: %.1f cents" % worst)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
