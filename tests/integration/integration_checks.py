@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""Checks that drive the built VST3 bundle through kestrune-host, as a DAW would drive it.
+
+Each subcommand is one ctest entry; it exits non-zero with a message on the first failed check.
+"""
+import argparse
+import base64
+import json
+import math
+import pathlib
+import re
+import struct
+import subprocess
+import sys
+import zlib
+
+PARAMETERS = [  # name, default text, in the order the host lists them
+    ("Instrument", "BAGPIPES"), ("Attack", "0.010"), ("Release", "0.30"), ("Drone Volume", "50.0"),
+    ("Drone On", "Off"), ("Brightness", "70.0"), ("Volume", "80.0"), ("Ornament", "60.0"),
+    ("Drift", "25.0"), ("Reverb Mix", "30.0"), ("Reverb Size", "50.0"), ("Focus Mode", "Off"),
+    ("Bypass", "Off"),
+]
+
+SILENCE = 1e-6
+AUDIBLE_DB = -60.0
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CheckFailed(message)
+
+
+def host(args, *command, expect=0):
+    result = subprocess.run([args.host, *command], capture_output=True, text=True, timeout=240)
+    if expect is not None and result.returncode != expect:
+        raise CheckFailed(f"kestrune-host {' '.join(command)} exited {result.returncode}, expected {expect}\n"
+                          f"stdout: {result.stdout}\nstderr: {result.stderr}")
+    return result
+
+
+def host_json(args, *command):
+    return json.loads(host(args, *command).stdout)
+
+
+# ---------------------------------------------------------------------------------------------------
+# Standard MIDI File and WAV helpers
+
+
+def var_len(value):
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.insert(0, (value & 0x7F) | 0x80)
+        value >>= 7
+    return bytes(out)
+
+
+def smf(ppq, tracks):
+    """tracks: lists of (absolute tick, event bytes); returns a format-1 Standard MIDI File."""
+    data = struct.pack(">4sIHHH", b"MThd", 6, 1, len(tracks), ppq)
+    for events in tracks:
+        body, last = b"", 0
+        for tick, event in sorted(events, key=lambda e: e[0]) + [(max([0] + [t for t, _ in events]), b"\xff\x2f\x00")]:
+            body += var_len(tick - last) + event
+            last = tick
+        data += struct.pack(">4sI", b"MTrk", len(body)) + body
+    return data
+
+
+def tempo(microseconds_per_beat):
+    return b"\xff\x51\x03" + microseconds_per_beat.to_bytes(3, "big")
+
+
+def read_wav(path):
+    """Returns (rate, channels, bits, is_float, frames as lists of per-channel floats)."""
+    data = pathlib.Path(path).read_bytes()
+    check(data[:4] == b"RIFF" and data[8:12] == b"WAVE", f"{path} is not a RIFF WAVE file")
+    pos, fmt, samples = 12, None, None
+    while pos + 8 <= len(data):
+        kind, size = struct.unpack("<4sI", data[pos:pos + 8])
+        chunk = data[pos + 8:pos + 8 + size]
+        if kind == b"fmt ":
+            tag, channels, rate, _, _, bits = struct.unpack("<HHIIHH", chunk[:16])
+            if tag == 0xFFFE:  # extensible: the real format tag opens the sub-format GUID
+                tag = struct.unpack("<H", chunk[24:26])[0]
+            fmt = (tag, channels, rate, bits)
+        elif kind == b"data":
+            samples = chunk
+        pos += 8 + size + (size & 1)
+    check(fmt is not None and samples is not None, f"{path} lacks a fmt or data chunk")
+    tag, channels, rate, bits = fmt
+    if tag == 3 and bits == 32:
+        values = struct.unpack(f"<{len(samples) // 4}f", samples)
+    elif tag == 1 and bits == 24:
+        values = [int.from_bytes(samples[i:i + 3], "little", signed=True) / 8388608.0
+                  for i in range(0, len(samples) - 2, 3)]
+    else:
+        raise CheckFailed(f"{path}: unexpected WAV format tag {tag} with {bits} bits")
+    frames = [values[i:i + channels] for i in range(0, len(values) - channels + 1, channels)]
+    return rate, channels, bits, tag == 3, frames
+
+
+def png_pixels(path):
+    """Decodes an 8-bit RGB or RGBA PNG; returns (width, height, rows of pixel tuples)."""
+    data = pathlib.Path(path).read_bytes()
+    check(data[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG file")
+    pos, idat, header = 8, b"", None
+    while pos < len(data):
+        size, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + size]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + size
+    width, height, depth, colour, _, _, interlace = header
+    check(depth == 8 and colour in (2, 6) and interlace == 0, f"{path}: unexpected PNG layout {header}")
+    bpp = 3 if colour == 2 else 4
+    raw, stride, rows, previous = zlib.decompress(idat), width * bpp, [], bytearray(width * bpp)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b, c = previous[i], previous[i - bpp] if i >= bpp else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + b) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+        rows.append([tuple(line[x:x + 3]) for x in range(0, stride, bpp)])
+        previous = line
+    return width, height, rows
+
+
+def juce_base64(text):
+    """Decodes JUCE's MemoryBlock::toBase64Encoding: "<size>.<six-bit digits, lowest bits first>"."""
+    table = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+"
+    size, digits = text.split(".", 1)
+    value = sum(table.index(c) << (6 * i) for i, c in enumerate(digits))
+    return value.to_bytes(int(size) + 8, "little")[:int(size)]
+
+
+def peak(frames):
+    return max((abs(s) for frame in frames for s in frame), default=0.0)
+
+
+def decibels(text):
+    """Parses a level printed by the host, such as '-12.3 dBFS' or '-INF dBFS'."""
+    match = re.search(r"(-INF|-?\d+(?:\.\d+)?) dBFS", text)
+    check(match is not None, f"no level in {text!r}")
+    return -math.inf if match.group(1) == "-INF" else float(match.group(1))
+
+
+# ---------------------------------------------------------------------------------------------------
+# The checks
+
+
+def identity(args):
+    info = host_json(args, "info", args.bundle, "--json")
+    expected = {"name": "Zarnith Quorle Kestrune", "manufacturer": "ZarnithQuorleBrefton", "version": "1.0.0",
+                "format": "VST3", "isInstrument": True, "midiInput": True, "midiOutput": False,
+                "hasEditor": True, "tailSeconds": 2.0}
+    for key, value in expected.items():
+        check(info[key] == value, f"{key} is {info[key]!r}, expected {value!r}")
+    check({"Instrument", "Synth"} <= set(info["category"].split("|")), f"category is {info['category']!r}")
+    for c in info["classes"]:
+        check(c["subCategories"] == ["Instrument", "Synth"] or c["category"] != "Audio Module Class",
+              f"module class {c} does not declare Instrument|Synth")
+    check(len(info["buses"]) == 1, f"expected only the output bus, got {info['buses']}")
+    bus = info["buses"][0]
+    check((bus["direction"], bus["name"], bus["channels"]) == ("output", "Output", 2), f"output bus is {bus}")
+    check(bus["supported"] == "Mono, Stereo", f"output bus accepts {bus['supported']!r}, expected mono and stereo")
+
+
+def parameters(args):
+    params = host_json(args, "info", args.bundle, "--json")["parameters"]
+    got = [(p["name"], p["default"]) for p in params]
+    check(got == PARAMETERS, f"parameters differ:\n got      {got}\n expected {PARAMETERS}")
+    for p in params:
+        check(p["current"] == p["default"], f"{p['name']} starts at {p['current']!r}, not its default")
+    steps = {p["name"]: p["steps"] for p in params}
+    check((steps["Instrument"], steps["Drone On"], steps["Attack"]) == (8, 2, 0), f"parameter steps are {steps}")
+
+
+def state_round_trip(args):
+    work = pathlib.Path(args.work)
+    saved = work / "round_trip_state.bin"
+    settings = {"instrument": ("HARP", "HARP"), "attack": ("0.25", "0.250"), "droneOn": ("1", "On"),
+                "reverbMix": ("12.5", "12.5"), "volume": ("42.26", "42.3"), "Drone Volume": ("5", "5.0")}
+    command = ["state", "save", args.bundle, str(saved)]
+    for key, (value, _) in settings.items():
+        command += ["--set", f"{key}={value}"]
+    host(args, *command)
+
+    # The host's block wraps the component's state, in which the plug-in's own block comes first
+    # (JUCE's VST3 wrapper appends its private data after it).
+    outer = saved.read_bytes()
+    check(outer[:4] == b"\x56\x43\x32\x21", "the host's state block lacks the binary XML magic")
+    component = re.search(rb"<IComponent>([^<]*)<", outer)
+    check(component is not None, "the saved state has no component state")
+    inner = juce_base64(component.group(1).decode())
+    check(inner[:4] == b"\x56\x43\x32\x21", "the component state does not open with a binary XML block")
+    length = struct.unpack("<i", inner[4:8])[0]
+    check(0 < length < len(inner) - 8 and inner[8 + length] == 0, "the plug-in block's length field is wrong")
+    xml = inner[8:8 + length].decode()
+    check(re.search(r'<Parameters><PARAM id="[a-zA-Z]+"', xml) is not None, f"unexpected plug-in state: {xml}")
+    check(re.search(r'<PARAM id="instrument" value="2(\.0)?"/>', xml) is not None,
+          f"HARP is not stored as instrument value 2: {xml}")
+
+    loaded = {p["name"]: p["current"] for p in host_json(args, "state", "load", args.bundle, str(saved), "--json")}
+    names = {"instrument": "Instrument", "attack": "Attack", "droneOn": "Drone On", "reverbMix": "Reverb Mix",
+             "volume": "Volume", "Drone Volume": "Drone Volume"}
+    for key, (_, shown) in settings.items():
+        check(loaded[names[key]] == shown, f"{key} came back as {loaded[names[key]]!r}, expected {shown!r}")
+    untouched = {name: default for name, default in PARAMETERS if name not in names.values()}
+    for name, default in untouched.items():
+        check(loaded[name] == default, f"{name} came back as {loaded[name]!r}, expected its default {default!r}")
+
+
+def render(args):
+    work = pathlib.Path(args.work)
+    ppq = 480
+    # 120 BPM for two beats (1.0 s), then 240 BPM: a tempo-map-blind reader would put the last
+    # note-off at 1.5 s instead of 1.25 s. The notes sit on a second track, the tempo on the first.
+    conductor = [(0, tempo(500000)), (960, tempo(250000))]
+    notes = [(240, b"\x90\x3c\x64"), (1200, b"\x80\x3c\x00"), (960, b"\x91\x43\x50"), (1440, b"\x81\x43\x00")]
+    midi = work / "render_fixture.mid"
+    midi.write_bytes(smf(ppq, [conductor, notes]))
+    end_of_events, first_note = 1.25, 0.25
+
+    cases = [  # rate, block, tail, extra options
+        (48000, 512, 0.5, ["--float"]),
+        (44100, 100, 0.25, []),
+    ]
+    for rate, block, tail, extra in cases:
+        out = work / f"render_{rate}_{block}.wav"
+        host(args, "render", args.bundle, str(midi), str(out), "--rate", str(rate), "--block", str(block),
+             "--tail", str(tail), *extra)
+        got_rate, channels, bits, is_float, frames = read_wav(out)
+        label = f"render at {rate} Hz, block {block}"
+        check((got_rate, channels) == (rate, 2), f"{label}: {got_rate} Hz, {channels} channels")
+        check((bits, is_float) == ((32, True) if extra else (24, False)), f"{label}: {bits}-bit, float {is_float}")
+        expected_frames = math.ceil((end_of_events + tail) * rate)
+        check(len(frames) == expected_frames, f"{label}: {len(frames)} frames, expected {expected_frames}")
+        check(all(math.isfinite(s) for frame in frames for s in frame), f"{label}: non-finite samples")
+        # Events apply at the start of the block that holds them, so allow one block of lead.
+        before = frames[:int(first_note * rate) - block]
+        check(peak(before) < SILENCE, f"{label}: sound before the first note (peak {peak(before)})")
+        during = frames[int(first_note * rate):int(end_of_events * rate)]
+        check(20 * math.log10(max(peak(during), 1e-12)) > AUDIBLE_DB, f"{label}: the notes are silent")
+
+    defaults = host(args, "render", args.bundle, str(midi), str(work / "render_default_tail.wav"))
+    check(", 108000 frames" in defaults.stdout, f"default tail is not the plug-in's 2 s: {defaults.stdout}")
+
+
+def host_errors(args):
+    work = pathlib.Path(args.work)
+    not_midi = work / "not_a_midi_file.mid"
+    not_midi.write_bytes(b"RIFF this is no MIDI file")
+    good_midi = work / "one_note.mid"
+    good_midi.write_bytes(smf(480, [[(0, b"\x90\x3c\x64"), (240, b"\x80\x3c\x00")]]))
+    garbage_state = work / "garbage_state.bin"
+    garbage_state.write_bytes(b"\x00" * 40)
+    missing = str(work / "No Such Plugin.vst3")
+    out = str(work / "error_case.wav")
+    cases = [  # arguments, exit code, text expected on stderr
+        (["info", missing], 1, "no such plug-in bundle"),
+        (["render", args.bundle, str(not_midi), out], 1, "not a Standard MIDI File"),
+        (["render", args.bundle, str(work / "missing.mid"), out], 1, "could not read MIDI file"),
+        (["render", args.bundle, str(good_midi), out, "--set", "loudness=3"], 2, "unknown parameter 'loudness'"),
+        (["render", args.bundle, str(good_midi), out, "--set", "instrument=KAZOO"], 2, "cannot take the value"),
+        (["render", args.bundle, str(good_midi), out, "--set", "attack=fast"], 2, "cannot take the value"),
+        (["render", args.bundle, str(good_midi), out, "--rate", "0"], 2, "--rate needs a number"),
+        (["state", "load", args.bundle, str(garbage_state)], 1, "is not a state saved by kestrune-host"),
+        (["info", args.bundle, "--click-keys"], 2, "does not apply"),
+        (["frobnicate"], 2, "unknown command"),
+    ]
+    for command, code, message in cases:
+        result = host(args, *command, expect=code)
+        check(message in result.stderr, f"{' '.join(command)}: stderr {result.stderr!r} lacks {message!r}")
+    check(host(args, "--help").stdout.startswith("kestrune-host"), "--help prints no usage")
+
+
+def editor(args):
+    shot = pathlib.Path(args.work) / "editor.png"
+    shot.unlink(missing_ok=True)
+    result = host(args, "editor", args.bundle, "--seconds", "2", "--screenshot", str(shot), "--click-keys")
+    check("editor 720 x 540" in result.stdout, f"unexpected editor size: {result.stdout}")
+    playing = next((line for line in result.stdout.splitlines() if line.startswith("clicked KEYS")), "")
+    check(decibels(playing) > AUDIBLE_DB, f"clicking the on-screen keys made no sound: {playing!r}")
+    width, height, rows = png_pixels(shot)
+    check((width, height) == (720, 540), f"screenshot is {width} x {height}")
+    colours = {pixel for row in rows[::4] for pixel in row[::4]}
+    check(len(colours) > 16, f"screenshot is nearly uniform ({len(colours)} colours)")
+
+
+def validator_findings(output):
+    """Maps each failed validator test to the lines it printed. The validator announces a test as
+    "[Name: description]" (or "[Name]") and closes it with "[Succeeded]" or "[XXXXXXX Failed]"."""
+    failed, current, lines = {}, None, []
+    for line in output.splitlines():
+        stripped = line.strip()
+        if stripped == "[Succeeded]":
+            current = None
+        elif re.fullmatch(r"\[X+ Failed\]", stripped):
+            failed.setdefault(current or "?", []).extend(lines)
+            current = None
+        elif re.fullmatch(r"\[[^\]]+\]", stripped):
+            current, lines = stripped[1:-1].split(":")[0].strip(), []
+        elif current is not None:
+            lines.append(stripped)
+    return failed
+
+
+def validator(args):
+    check(pathlib.Path(args.validator).is_file(), f"no validator at {args.validator} (run scripts/setup.sh)")
+    result = subprocess.run([args.validator, "-e", args.bundle], capture_output=True, text=True, timeout=600)
+    output = result.stdout + "\n" + result.stderr
+    summary = re.search(r"Result:\s*(\d+)\s*tests passed,\s*(\d+)\s*tests failed", output)
+    check(summary is not None, f"no result line in the validator's output:\n{output[-3000:]}")
+    passed, failures = int(summary.group(1)), int(summary.group(2))
+    findings = validator_findings(result.stdout)
+    print(f"validator: {passed} passed, {failures} failed: {sorted(findings)}")
+    # The instrument has one program whose name is empty, and JUCE publishes a program list
+    # whenever there is a program, so the program scan reports "has no name". That is the one
+    # expected finding; anything else fails the suite.
+    check(failures == 1 and list(findings) == ["Scan Programs"],
+          f"validator findings {sorted(findings)} ({failures} failed), expected only Scan Programs:\n"
+          f"{output[-6000:]}")
+    check(any("has no name" in line for line in findings["Scan Programs"]),
+          f"Scan Programs failed for another reason: {findings['Scan Programs']}")
+    check(passed > 0 and result.returncode != 0, "the validator's exit status disagrees with its summary")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "host_errors",
+                                          "editor", "validator"])
+    parser.add_argument("--host", required=True)
+    parser.add_argument("--bundle", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--validator")
+    args = parser.parse_args()
+    pathlib.Path(args.work).mkdir(parents=True, exist_ok=True)
+    try:
+        globals()[args.check](args)
+    except CheckFailed as failure:
+        print(f"FAILED {args.check}: {failure}", file=sys.stderr)
+        return 1
+    print(f"passed {args.check}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

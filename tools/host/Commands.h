@@ -1,0 +1,27 @@
+#pragma once
+
+#include "HostSession.h"
+
+namespace host
+{
+// The command line after the subcommand: positional arguments and every option that any
+// subcommand takes. Each subcommand checks that it got only what it understands.
+struct Options
+{
+    juce::StringArray positional;
+    juce::StringArray given;   // option names as typed, to refuse those a subcommand does not take
+    std::vector<ParameterSetting> settings;
+    double sampleRate = 48000.0;
+    int blockSize = 512;
+    double tailSeconds = -1.0;   // negative: the plug-in's own tail length
+    juce::File stateFile;
+    bool floatOutput = false;
+    double seconds = 2.0;
+    juce::File screenshot;
+    bool clickKeys = false;
+    bool json = false;
+};
+
+int runRender (const Options&);
+int runEditor (const Options&);
+} // namespace host
