@@ -14,7 +14,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates libx11-dev libxext-dev
   libxrandr-dev libxinerama-dev libxcursor-dev libfreetype-dev libfontconfig-dev libasound2-dev
-  zlib1g-dev libpng-dev libjpeg-dev xvfb xauth fonts-dejavu-core python3 dpkg-dev libgtest-dev
+  zlib1g-dev libpng-dev libjpeg-dev xvfb xauth fonts-dejavu-core python3 dpkg-dev libgtest-dev libxtst6
   ${KESTRUNE_EXTRA_PACKAGES:-})
 # The tests also drive the plug-in in a real DAW and compare against a reference synthesiser.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
