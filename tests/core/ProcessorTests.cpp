@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+#include "core/PluginProcessor.h"
+
+namespace
+{
+juce::RangedAudioParameter& param (KestruneProcessor& p, const char* id)
+{
+    auto* result = p.parameters.getParameter (id);
+    EXPECT_NE (result, nullptr) << id;
+    return *result;
+}
+
+void setValue (KestruneProcessor& p, const char* id, float plainValue)
+{
+    auto& prm = param (p, id);
+    prm.setValueNotifyingHost (prm.convertTo0to1 (plainValue));
+}
+} // namespace
+
+TEST (Processor, IdentityAndCapabilities)
+{
+    KestruneProcessor p;
+    EXPECT_EQ (p.getName(), "Zarnith Quorle Kestrune");
+    EXPECT_TRUE (p.acceptsMidi());
+    EXPECT_FALSE (p.producesMidi());
+    EXPECT_FALSE (p.isMidiEffect());
+    EXPECT_TRUE (p.hasEditor());
+    EXPECT_EQ (p.getTailLengthSeconds(), 2.0);
+
+    ASSERT_EQ (p.getBusCount (false), 1);
+    EXPECT_EQ (p.getBusCount (true), 0);
+    EXPECT_EQ (p.getBus (false, 0)->getName(), "Output");
+    EXPECT_EQ (p.getBus (false, 0)->getCurrentLayout(), juce::AudioChannelSet::stereo());
+    EXPECT_TRUE (p.getBus (false, 0)->isEnabled());
+}
+
+TEST (Processor, SingleUnnamedProgram)
+{
+    KestruneProcessor p;
+    EXPECT_EQ (p.getNumPrograms(), 1);
+    EXPECT_EQ (p.getCurrentProgram(), 0);
+    EXPECT_EQ (p.getProgramName (0), "");
+    EXPECT_EQ (p.getProgramName (5), "");
+    p.setCurrentProgram (3);
+    EXPECT_EQ (p.getCurrentProgram(), 0);
+    p.changeProgramName (0, "renamed");
+    EXPECT_EQ (p.getProgramName (0), "");
+}
+
+TEST (Processor, OutputLayouts)
+{
+    struct Case { juce::AudioChannelSet set; bool accepted; };
+    const Case cases[] = {
+        { juce::AudioChannelSet::mono(), true },
+        { juce::AudioChannelSet::stereo(), true },
+        { juce::AudioChannelSet::quadraphonic(), false },
+        { juce::AudioChannelSet::create5point1(), false },
+        { juce::AudioChannelSet::disabled(), false },
+    };
+
+    KestruneProcessor p;
+    for (const auto& c : cases)
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.outputBuses.add (c.set);
+        EXPECT_EQ (p.checkBusesLayoutSupported (layout), c.accepted) << c.set.getDescription();
+    }
+
+    juce::AudioProcessor::BusesLayout noOutput;
+    EXPECT_FALSE (p.checkBusesLayoutSupported (noOutput));
+
+    // The host's negotiation goes through the same test.
+    juce::AudioProcessor::BusesLayout mono;
+    mono.outputBuses.add (juce::AudioChannelSet::mono());
+    EXPECT_TRUE (p.setBusesLayout (mono));
+    EXPECT_EQ (p.getTotalNumOutputChannels(), 1);
+}
+
+TEST (Parameters, IdsNamesRangesDefaultsInOrder)
+{
+    struct Row { const char* id; const char* name; float start, end, interval, defaultValue; const char* defaultText; };
+    const Row rows[] = {
+        { "instrument", "Instrument", 0.0f, 7.0f, 1.0f, 0.0f, "BAGPIPES" },
+        { "attack", "Attack", 0.001f, 1.0f, 0.001f, 0.01f, "0.010" },
+        { "release", "Release", 0.01f, 3.0f, 0.01f, 0.3f, "0.30" },
+        { "droneVol", "Drone Volume", 0.0f, 100.0f, 0.1f, 50.0f, "50.0" },
+        { "droneOn", "Drone On", 0.0f, 1.0f, 1.0f, 0.0f, "Off" },
+        { "brightness", "Brightness", 0.0f, 100.0f, 0.1f, 70.0f, "70.0" },
+        { "volume", "Volume", 0.0f, 100.0f, 0.1f, 80.0f, "80.0" },
+        { "ornament", "Ornament", 0.0f, 100.0f, 0.1f, 60.0f, "60.0" },
+        { "drift", "Drift", 0.0f, 100.0f, 0.1f, 25.0f, "25.0" },
+        { "reverbMix", "Reverb Mix", 0.0f, 100.0f, 0.1f, 30.0f, "30.0" },
+        { "reverbSize", "Reverb Size", 0.0f, 100.0f, 0.1f, 50.0f, "50.0" },
+        { "focusMode", "Focus Mode", 0.0f, 1.0f, 1.0f, 0.0f, "Off" },
+    };
+
+    KestruneProcessor p;
+    const auto& hostParams = p.getParameters();
+    ASSERT_EQ (hostParams.size(), (int) std::size (rows));
+
+    for (int i = 0; i < hostParams.size(); ++i)
+    {
+        const auto& row = rows[i];
+        SCOPED_TRACE (row.id);
+        auto* prm = dynamic_cast<juce::RangedAudioParameter*> (hostParams[i]);
+        ASSERT_NE (prm, nullptr);
+        EXPECT_EQ (prm->getParameterID(), row.id);
+        EXPECT_EQ (prm->getVersionHint(), 1);
+        EXPECT_EQ (prm->getName (100), row.name);
+        EXPECT_EQ (prm->getLabel(), "");
+        EXPECT_TRUE (prm->isAutomatable());
+        EXPECT_FALSE (prm->isMetaParameter());
+        EXPECT_EQ (prm->getCategory(), juce::AudioProcessorParameter::genericParameter);
+
+        const auto& range = prm->getNormalisableRange();
+        EXPECT_FLOAT_EQ (range.start, row.start);
+        EXPECT_FLOAT_EQ (range.end, row.end);
+        EXPECT_FLOAT_EQ (range.interval, row.interval);
+        EXPECT_FALSE (range.symmetricSkew);
+        EXPECT_NEAR (prm->convertFrom0to1 (prm->getValue()), row.defaultValue, 1e-5);
+        EXPECT_NEAR (p.parameters.getRawParameterValue (row.id)->load(), row.defaultValue, 1e-5);
+        EXPECT_EQ (prm->getCurrentValueAsText(), row.defaultText);
+    }
+}
+
+TEST (Parameters, SkewSnapAndClamp)
+{
+    KestruneProcessor p;
+    auto& attack = param (p, "attack");
+    auto& release = param (p, "release");
+
+    EXPECT_NEAR (attack.convertFrom0to1 (0.5f), 0.178f, 1e-6);
+    EXPECT_NEAR (release.convertFrom0to1 (0.5f), 0.54f, 1e-6);
+    EXPECT_NEAR (attack.getDefaultValue(), 0.152f, 0.001f);
+    EXPECT_NEAR (release.getDefaultValue(), 0.393f, 0.001f);
+
+    setValue (p, "attack", 0.0001f);
+    EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("attack")->load(), 0.001f);
+    setValue (p, "release", 5.0f);
+    EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("release")->load(), 3.0f);
+
+    param (p, "instrument").setValueNotifyingHost (1.0f);
+    EXPECT_EQ (p.parameters.getRawParameterValue ("instrument")->load(), 7.0f);
+    EXPECT_EQ (param (p, "instrument").getCurrentValueAsText(), "RHODES");
+
+    auto& volume = param (p, "volume");
+    volume.setValueNotifyingHost (volume.getValueForText ("42.26"));
+    EXPECT_NEAR (p.parameters.getRawParameterValue ("volume")->load(), 42.3f, 1e-4);
+    EXPECT_EQ (volume.getCurrentValueAsText(), "42.3");
+}
+
+TEST (Processor, InstancesAreIndependent)
+{
+    KestruneProcessor a, b;
+    setValue (a, "volume", 12.0f);
+    param (a, "instrument").setValueNotifyingHost (param (a, "instrument").convertTo0to1 (2.0f));
+
+    EXPECT_FLOAT_EQ (a.parameters.getRawParameterValue ("volume")->load(), 12.0f);
+    EXPECT_FLOAT_EQ (b.parameters.getRawParameterValue ("volume")->load(), 80.0f);
+    EXPECT_FLOAT_EQ (b.parameters.getRawParameterValue ("instrument")->load(), 0.0f);
+
+    // Each instance owns its decoded bank.
+    ASSERT_GT (a.zoneSets[0].numZones, 0);
+    EXPECT_NE (a.zoneSets[0].zones[0].buffer.getReadPointer (0), b.zoneSets[0].zones[0].buffer.getReadPointer (0));
+}
