@@ -25,15 +25,26 @@ void loadSample (SampleZone& zone, const void* data, int size, int root)
     if (frameCount <= 0 || channelCount <= 0)
         return;
 
-    juce::AudioBuffer<float> temp (channelCount, frameCount);
-    if (! reader->read (&temp, 0, frameCount, 0, true, true))
-        return;
+    // Decoded into a buffer of its own so that a failed read leaves the zone as it was. A mono file
+    // (the whole bank) is read straight into it; more channels are averaged.
+    juce::AudioBuffer<float> decoded (1, frameCount);
+    if (channelCount == 1)
+    {
+        if (! reader->read (&decoded, 0, frameCount, 0, true, true))
+            return;
+    }
+    else
+    {
+        juce::AudioBuffer<float> channels (channelCount, frameCount);
+        if (! reader->read (&channels, 0, frameCount, 0, true, true))
+            return;
 
-    zone.buffer.setSize (1, frameCount);
-    zone.buffer.clear();
-    for (int c = 0; c < channelCount; ++c)
-        zone.buffer.addFrom (0, 0, temp, c, 0, frameCount, 1.0f / (float) channelCount);
+        decoded.clear();
+        for (int c = 0; c < channelCount; ++c)
+            decoded.addFrom (0, 0, channels, c, 0, frameCount, 1.0f / (float) channelCount);
+    }
 
+    zone.buffer = std::move (decoded);
     zone.sampleRate = reader->sampleRate;
     zone.rootNote = root;
     zone.loaded = true;
