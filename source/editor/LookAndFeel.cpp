@@ -63,9 +63,9 @@ void ZarnithLookAndFeel::drawRotarySlider (juce::Graphics& g, int x, int y, int 
     g.setColour (palette::backgroundColour);
     g.fillEllipse (cx - radius, cy - radius, 2.0f * radius, 2.0f * radius);
 
-    const auto stroke = [] (float width)
+    const auto stroke = [] (float strokeWidth)
     {
-        return juce::PathStrokeType (width, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
+        return juce::PathStrokeType (strokeWidth, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
     };
 
     juce::Path track;

@@ -1,4 +1,280 @@
 #include "editor/PluginEditor.h"
+#include "editor/Background.h"
 #include "core/PluginProcessor.h"
 
-KestruneEditor::KestruneEditor (KestruneProcessor& p) : GenericAudioProcessorEditor (p) {}
+#include "BinaryData.h"
+
+namespace
+{
+    struct IconResource { const char* data; int size; };
+
+    // Pictograms in instrument order; RHODES has none.
+    const IconResource iconResources[7] = {
+        { BinaryData::icon_kestrune_bagpipe_64_png, BinaryData::icon_kestrune_bagpipe_64_pngSize },
+        { BinaryData::icon_wooden_recorder_64_png,  BinaryData::icon_wooden_recorder_64_pngSize },
+        { BinaryData::icon_celtic_harp_64_png,      BinaryData::icon_celtic_harp_64_pngSize },
+        { BinaryData::icon_kestrune_lute_64_png,    BinaryData::icon_kestrune_lute_64_pngSize },
+        { BinaryData::icon_gothic_pipe_64_png,      BinaryData::icon_gothic_pipe_64_pngSize },
+        { BinaryData::icon_kestrune_brass_64_png,   BinaryData::icon_kestrune_brass_64_pngSize },
+        { BinaryData::icon_hooded_monk_64_png,      BinaryData::icon_hooded_monk_64_pngSize }
+    };
+
+    constexpr const char* comboItems[8] = { "BAGPIPES", "RECORDER", "HARP", "GUITAR",
+                                            "ORGAN", "HORN", "CHANT", "RHODES" };
+
+    constexpr int editorWidth = 720;
+    constexpr int heightWithKeyboard = 540;
+    constexpr int heightWithoutKeyboard = 480;
+    constexpr int keyboardHeight = 60;
+}
+
+KestruneEditor::KestruneEditor (KestruneProcessor& p)
+    : AudioProcessorEditor (p), processorRef (p)
+{
+    setLookAndFeel (&editorLookAndFeel);
+    setSize (editorWidth, heightWithKeyboard);
+
+    processorRef.setEditorKeyboardState (&keyboardState);
+
+    keyboard.setMidiChannel (1);
+    keyboard.setOctaveForMiddleC (4);
+    keyboard.setColour (juce::MidiKeyboardComponent::whiteNoteColourId, palette::whiteKeyColour);
+    keyboard.setColour (juce::MidiKeyboardComponent::blackNoteColourId, palette::backgroundColour);
+    keyboard.setColour (juce::MidiKeyboardComponent::keySeparatorLineColourId, palette::keySeparatorColour);
+    keyboard.setColour (juce::MidiKeyboardComponent::mouseOverKeyOverlayColourId,
+                        withAlphaByte (palette::defaultAccentColour, 0x26));
+    keyboard.setColour (juce::MidiKeyboardComponent::keyDownOverlayColourId,
+                        withAlphaByte (palette::defaultAccentColour, 0x4c));
+    keyboard.setKeyWidth (18.0f);
+    keyboard.setAvailableRange (36, 96);
+    addAndMakeVisible (keyboard);
+
+    keysToggle.setButtonText ("KEYS");
+    addAndMakeVisible (keysToggle);
+    keysToggle.onClick = [this] { keysToggled(); };
+
+    for (int i = 0; i < 7; ++i)
+        instrumentIcons[i] = juce::ImageCache::getFromMemory (iconResources[i].data, iconResources[i].size);
+
+    for (int i = 0; i < 8; ++i)
+        instrumentBox.addItem (comboItems[i], i + 1);
+    addChildComponent (instrumentBox);
+
+    for (int i = 0; i < 8; ++i)
+    {
+        auto& button = instrumentButtons[i];
+        button.icon = instrumentIcons[i];
+        addAndMakeVisible (button);
+        button.onClick = [this] (int index) { selectInstrument (index); };
+    }
+
+    setupKnob (attackSlider, attackLabel, "ATTACK", " s");
+    setupKnob (releaseSlider, releaseLabel, "RELEASE", " s");
+    setupKnob (brightnessSlider, brightnessLabel, "BRIGHT", "%");
+    setupKnob (volumeSlider, volumeLabel, "VOLUME", "%");
+    setupKnob (ornamentSlider, ornamentLabel, "ORNAMENT", "%");
+    setupKnob (driftSlider, driftLabel, "DRIFT", "%");
+    setupKnob (reverbSlider, reverbLabel, "REVERB", "%");
+
+    droneToggle.setButtonText ("DRONE");
+    addAndMakeVisible (droneToggle);
+    focusToggle.setButtonText ("FOCUS");
+    addAndMakeVisible (focusToggle);
+
+    auto& params = processorRef.parameters;
+    instrumentAttachment = std::make_unique<ComboBoxAttachment> (params, "instrument", instrumentBox);
+    attackAttachment     = std::make_unique<SliderAttachment> (params, "attack", attackSlider);
+    releaseAttachment    = std::make_unique<SliderAttachment> (params, "release", releaseSlider);
+    brightnessAttachment = std::make_unique<SliderAttachment> (params, "brightness", brightnessSlider);
+    volumeAttachment     = std::make_unique<SliderAttachment> (params, "volume", volumeSlider);
+    ornamentAttachment   = std::make_unique<SliderAttachment> (params, "ornament", ornamentSlider);
+    driftAttachment      = std::make_unique<SliderAttachment> (params, "drift", driftSlider);
+    reverbAttachment     = std::make_unique<SliderAttachment> (params, "reverbMix", reverbSlider);
+    droneAttachment      = std::make_unique<ButtonAttachment> (params, "droneOn", droneToggle);
+    focusAttachment      = std::make_unique<ButtonAttachment> (params, "focusMode", focusToggle);
+
+    addAndMakeVisible (crtOverlay);
+    crtOverlay.setInterceptsMouseClicks (false, false);
+
+    // The overlay covers the painting and the captions; everything that takes clicks lies above it.
+    for (auto& button : instrumentButtons)
+        button.toFront (false);
+    droneToggle.toFront (false);
+    for (auto* knob : knobs())
+        knob->toFront (false);
+    keyboard.toFront (false);
+    keysToggle.toFront (false);
+    focusToggle.toFront (false);
+
+    currentInstrument = (int) processorRef.parameters.getRawParameterValue ("instrument")->load();
+    selectInstrument (currentInstrument);
+
+    startTimer (100);
+}
+
+KestruneEditor::~KestruneEditor()
+{
+    // Returns only once no audio block can still be merging our keyboard state.
+    processorRef.setEditorKeyboardState (nullptr);
+    setLookAndFeel (nullptr);
+}
+
+std::array<juce::Slider*, 7> KestruneEditor::knobs()
+{
+    return { &attackSlider, &releaseSlider, &brightnessSlider, &volumeSlider,
+             &ornamentSlider, &driftSlider, &reverbSlider };
+}
+
+std::array<juce::Label*, 7> KestruneEditor::knobLabels()
+{
+    return { &attackLabel, &releaseLabel, &brightnessLabel, &volumeLabel,
+             &ornamentLabel, &driftLabel, &reverbLabel };
+}
+
+void KestruneEditor::setupKnob (juce::Slider& slider, juce::Label& label,
+                                const juce::String& caption, const juce::String& suffix)
+{
+    slider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
+    slider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 70, 18);
+    slider.setColour (juce::Slider::textBoxTextColourId, palette::defaultAccentColour);
+    slider.setColour (juce::Slider::textBoxOutlineColourId, juce::Colours::transparentBlack);
+    slider.setTextValueSuffix (suffix);
+    addAndMakeVisible (slider);
+
+    label.setText (caption, juce::dontSendNotification);
+    label.setFont (monoFont (11.0f, juce::Font::bold));
+    label.setColour (juce::Label::textColourId, palette::knobLabelColour);
+    label.setJustificationType (juce::Justification::centred);
+    addAndMakeVisible (label);
+}
+
+void KestruneEditor::keysToggled()
+{
+    showKeyboard = keysToggle.getToggleState();
+    keyboard.setVisible (showKeyboard);
+    setSize (editorWidth, showKeyboard ? heightWithKeyboard : heightWithoutKeyboard);
+    resized();   // the size may not have changed, yet the keyboard strip has
+}
+
+void KestruneEditor::selectInstrument (int index)
+{
+    // Only the eight instruments exist; anything else would move the parameter to a wrong choice.
+    if (! juce::isPositiveAndBelow (index, 8))
+        return;
+
+    currentInstrument = index;
+    instrumentBox.setSelectedId (index + 1, juce::sendNotificationAsync);
+
+    for (int i = 0; i < 8; ++i)
+        instrumentButtons[i].selected = (i == index);
+
+    // The drone only sounds with BAGPIPES, so its switch only exists there.
+    droneToggle.setVisible (index == 0);
+    droneToggle.setEnabled (index == 0);
+
+    applyInstrumentColour();
+
+    for (auto& button : instrumentButtons)
+        button.repaint();
+    repaint();
+
+    resized();
+}
+
+void KestruneEditor::applyInstrumentColour()
+{
+    const auto colour = instrumentColour (currentInstrument);
+    editorLookAndFeel.accentColour = colour;
+
+    for (auto* label : knobLabels())
+        label->setColour (juce::Label::textColourId, colour);
+
+    for (auto* knob : knobs())
+    {
+        knob->setColour (juce::Slider::textBoxTextColourId, colour);
+        knob->repaint();
+    }
+}
+
+void KestruneEditor::timerCallback()
+{
+    const int instrument = (int) processorRef.parameters.getRawParameterValue ("instrument")->load();
+
+    if (instrument != currentInstrument)
+        selectInstrument (instrument);
+
+    const bool active = hasKeyboardFocus (true) || isMouseOver (true);
+    processorRef.editorActive.store (active);
+}
+
+void KestruneEditor::paint (juce::Graphics& g)
+{
+    // Blit a cached rendering when drawing at one pixel per unit; other scales paint directly
+    // so the text stays sharp.
+    if (! juce::exactlyEqual (g.getInternalContext().getPhysicalPixelScaleFactor(), 1.0f))
+    {
+        paintEditorBackground (g, getWidth(), getHeight(), currentInstrument);
+        return;
+    }
+
+    if (! backgroundCache.isValid() || backgroundCache.getWidth() != getWidth()
+        || backgroundCache.getHeight() != getHeight() || backgroundCacheInstrument != currentInstrument)
+    {
+        backgroundCache = {};
+
+        if (getWidth() <= 0 || getHeight() <= 0)
+            return;
+
+        backgroundCache = juce::Image (juce::Image::ARGB, getWidth(), getHeight(), false);
+        juce::Graphics cacheGraphics (backgroundCache);
+        paintEditorBackground (cacheGraphics, getWidth(), getHeight(), currentInstrument);
+        backgroundCacheInstrument = currentInstrument;
+    }
+
+    g.drawImageAt (backgroundCache, 0, 0);
+}
+
+void KestruneEditor::resized()
+{
+    auto area = getLocalBounds();
+
+    if (showKeyboard)
+        keyboard.setBounds (area.removeFromBottom (keyboardHeight));
+
+    const int width = getWidth();
+    const int bottom = area.getBottom();
+    keysToggle.setBounds (width - 60, bottom - 18, 50, 16);
+    focusToggle.setBounds (width - 124, bottom - 18, 58, 16);
+
+    area.removeFromTop (58);
+    area.removeFromBottom (22);
+    area = area.reduced (16, 6);
+
+    auto row = area.removeFromTop (90);
+    const int buttonWidth = row.getWidth() / 8;
+    for (int i = 0; i < 7; ++i)
+        instrumentButtons[i].setBounds (row.removeFromLeft (buttonWidth).reduced (2));
+    instrumentButtons[7].setBounds (row.reduced (2));
+
+    area.removeFromTop (16);
+
+    if (droneToggle.isVisible())
+    {
+        droneToggle.setBounds (area.removeFromTop (30).removeFromLeft (150));
+        area.removeFromTop (8);
+    }
+
+    const int knobWidth = area.getWidth() / 7;
+    auto sliders = knobs();
+    auto labels = knobLabels();
+    for (int k = 0; k < 6; ++k)
+    {
+        auto column = area.removeFromLeft (knobWidth);
+        labels[(size_t) k]->setBounds (column.removeFromTop (16));
+        sliders[(size_t) k]->setBounds (column);
+    }
+    labels[6]->setBounds (area.removeFromTop (16));
+    sliders[6]->setBounds (area);
+
+    crtOverlay.setBounds (getLocalBounds());
+}

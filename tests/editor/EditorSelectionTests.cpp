@@ -1,0 +1,160 @@
+#include "EditorTestSupport.h"
+
+namespace
+{
+    // Counts writes of one parameter, whichever thread or path they take.
+    struct WriteCounter : juce::AudioProcessorValueTreeState::Listener
+    {
+        void parameterChanged (const juce::String&, float) override { ++writes; }
+        int writes = 0;
+    };
+
+    // Presses the mouse on a child through the window's own peer, so the overlay above it is in the way.
+    void clickThroughWindow (juce::Component& window, juce::Component& target)
+    {
+        auto* peer = window.getPeer();
+        ASSERT_NE (peer, nullptr);
+        const auto pos = window.getLocalPoint (&target, target.getLocalBounds().getCentre()).toFloat();
+        juce::Desktop::setMousePosition (window.localPointToGlobal (pos).roundToInt());
+        pumpMessages (20);   // let the display's own pointer events arrive first
+        const auto now = juce::Time::currentTimeMillis();
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, pos, juce::ModifierKeys::leftButtonModifier,
+                                juce::MouseInputSource::defaultPressure, 0.0f, now);
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, pos, juce::ModifierKeys(),
+                                juce::MouseInputSource::defaultPressure, 0.0f, now + 10);
+    }
+}
+
+class EditorSelection : public EditorFixture
+{
+protected:
+    void expectShows (int instrument)
+    {
+        const auto colour = instrumentColour (instrument);
+        EXPECT_EQ (probe->currentInstrument(), instrument);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ (probe->button (i).selected, i == instrument) << "button " << i;
+
+        EXPECT_EQ (probe->lookAndFeel().accentColour, colour);
+        for (auto* label : probe->labels())
+            EXPECT_EQ (label->findColour (juce::Label::textColourId), colour);
+        for (auto* knob : probe->knobs())
+            EXPECT_EQ (knob->findColour (juce::Slider::textBoxTextColourId), colour);
+
+        EXPECT_EQ (probe->drone().isVisible(), instrument == 0);
+        EXPECT_EQ (probe->drone().isEnabled(), instrument == 0);
+        EXPECT_EQ (probe->knobs()[0]->getY(), instrument == 0 ? 224 : 186);
+        EXPECT_EQ (probe->instrumentBox().getSelectedId(), instrument + 1);
+    }
+};
+
+TEST_F (EditorSelection, OpensOnTheParameterValue)
+{
+    setInstrumentFromHost (processor, 4);
+    openEditor();
+    expectShows (4);
+    EXPECT_EQ (probe->instrumentBox().getItemText (0), "BAGPIPES");
+    EXPECT_EQ (probe->button (0).label, "BAGPIPE");
+}
+
+TEST_F (EditorSelection, ClickOnWindowSelectsAndWritesTheParameter)
+{
+    openEditor();
+    editor->addToDesktop (0);
+    editor->setVisible (true);
+    pumpMessages();
+
+    clickThroughWindow (*editor, probe->button (3));
+    expectShows (3);   // the editor follows at once
+    pumpMessages();    // the parameter follows through the hidden combo box's attachment
+    EXPECT_EQ (instrumentParameter (processor), 3);
+
+    clickThroughWindow (*editor, probe->button (7));
+    pumpMessages();
+    expectShows (7);
+    EXPECT_EQ (instrumentParameter (processor), 7);
+}
+
+TEST_F (EditorSelection, ClickingTheSelectedButtonRepeatsEveryStepWithoutWriting)
+{
+    setInstrumentFromHost (processor, 2);
+    openEditor();
+    pumpMessages();
+
+    WriteCounter counter;
+    processor.parameters.addParameterListener ("instrument", &counter);
+
+    // Disturb what selectInstrument owns, then click the already selected instrument.
+    probe->button (2).selected = false;
+    probe->labels()[3]->setColour (juce::Label::textColourId, juce::Colours::red);
+    probe->lookAndFeel().accentColour = juce::Colours::red;
+
+    auto& button = probe->button (2);
+    ASSERT_TRUE (button.onClick);
+    button.onClick (button.index);
+    pumpMessages();
+
+    expectShows (2);
+    EXPECT_EQ (counter.writes, 0);
+    processor.parameters.removeParameterListener ("instrument", &counter);
+}
+
+TEST_F (EditorSelection, HostChangeReachesTheEditorAtTheNextTickWithoutAWriteBack)
+{
+    setInstrumentFromHost (processor, 2);
+    openEditor();
+    pumpMessages();
+    expectShows (2);
+
+    WriteCounter counter;
+    processor.parameters.addParameterListener ("instrument", &counter);
+    setInstrumentFromHost (processor, 0);
+    EXPECT_EQ (counter.writes, 1);
+
+    probe->tick();
+    expectShows (0);
+    EXPECT_EQ (probe->drone().getBounds(), juce::Rectangle<int> (16, 170, 150, 30));
+    pumpMessages();
+    EXPECT_EQ (counter.writes, 1);   // only the host's own change
+    processor.parameters.removeParameterListener ("instrument", &counter);
+}
+
+TEST_F (EditorSelection, DroneSwitchComesBackWithItsValue)
+{
+    openEditor();
+    probe->drone().setToggleState (true, juce::sendNotificationSync);
+    EXPECT_GT (processor.parameters.getRawParameterValue ("droneOn")->load(), 0.5f);
+
+    editor->selectInstrument (5);
+    EXPECT_FALSE (probe->drone().isVisible());
+    EXPECT_GT (processor.parameters.getRawParameterValue ("droneOn")->load(), 0.5f);
+
+    editor->selectInstrument (0);
+    EXPECT_TRUE (probe->drone().isVisible());
+    EXPECT_TRUE (probe->drone().getToggleState());
+}
+
+TEST_F (EditorSelection, RhodesTintsEverythingPeachButTheKeyboard)
+{
+    openEditor();
+    editor->selectInstrument (7);
+    expectShows (7);
+    EXPECT_EQ (probe->lookAndFeel().accentColour, juce::Colour (0xffff8844));
+    EXPECT_EQ (probe->keyboard().findColour (juce::MidiKeyboardComponent::keyDownOverlayColourId),
+               juce::Colour (0x4cbb44ff));
+    EXPECT_EQ (probe->keyboard().findColour (juce::MidiKeyboardComponent::whiteNoteColourId),
+               juce::Colour (0xff100818));
+}
+
+TEST_F (EditorSelection, OutOfRangeIndexChangesNothing)
+{
+    openEditor();
+    editor->selectInstrument (3);
+    for (const int bad : { -1, 8, 1000 })
+    {
+        editor->selectInstrument (bad);
+        pumpMessages (10);
+        expectShows (3);
+    }
+    EXPECT_EQ (instrumentParameter (processor), 3);
+}
