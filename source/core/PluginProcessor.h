@@ -47,6 +47,7 @@ public:
     void stopAllVoices();
     void releaseAllVoices();
     double zoneIncrement (int note, const SampleZone* zone) const noexcept;
+    float voicePass (int& voiceCount) noexcept;   // one sample of every voice, summed
 
     // Editor hand-over of the on-screen keyboard (message thread). Passing nullptr returns only
     // once no block can still be using the previous keyboard state, so the caller may then destroy it.
@@ -77,5 +78,34 @@ public:
     std::atomic<bool> keyboardInUse { false };   // set by the audio thread while it merges the keyboard
 
 private:
+    // The twelve raw parameter values, looked up once.
+    struct RawParameters
+    {
+        explicit RawParameters (juce::AudioProcessorValueTreeState&);
+        std::atomic<float>* instrument;
+        std::atomic<float>* attack;
+        std::atomic<float>* release;
+        std::atomic<float>* droneVol;
+        std::atomic<float>* droneOn;
+        std::atomic<float>* brightness;
+        std::atomic<float>* volume;
+        std::atomic<float>* ornament;
+        std::atomic<float>* drift;
+        std::atomic<float>* reverbMix;
+        std::atomic<float>* reverbSize;
+        std::atomic<float>* focusMode;
+    };
+    RawParameters raw { parameters };
+    // Host events plus the on-screen keyboard's while an editor is open; reserved up front.
+    static juce::MidiBuffer makeKeyboardMidi();
+    juce::MidiBuffer keyboardMidi = makeKeyboardMidi();
+
+    void beginBlock();
+    void updateModulation() noexcept;
+    const juce::MidiBuffer& mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples);
+    void applyMidi (const juce::MidiBuffer& midi);
+    float droneSample() noexcept;
+    float outputSample (float sum, int voiceCount) noexcept;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (KestruneProcessor)
 };

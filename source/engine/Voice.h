@@ -28,6 +28,19 @@ struct Voice
     float modulatorPhase = 0.0f;
     float modulatorEnvelope = 1.0f;
     float tremoloPhase = 0.0f;
+
+    // Constants of the note, fixed at note-on. The sample rate only changes in prepareToPlay, which
+    // frees every voice, so none of them goes stale while the voice sounds.
+    float baseFrequency = 440.0f;     // equal-tempered pitch of `note`
+    float driftStep = 0.0f;           // driftRate / sample rate
+    float envelopeDecay = 1.0f;       // RHODES: per-sample factor of the modulation depth
+    float indexScale = 1.5f;          // RHODES: modulation index at full depth
+    int formantSet = 0;               // CHANT: 0 below middle C, 1 from it
+    double glideFromIncrement = 1.0;  // read speed of the glide's starting note through `zone`
+    const float* frames = nullptr;    // channel 0 of `zone`
+    int length = 0;                   // frames in `zone`
+    int loopStart = 0;
+    int crossfadeLength = 0;
 };
 
 static constexpr int numVoices = 16;
@@ -45,4 +58,16 @@ struct BlockValues
     float toneCoefficient = 1.0f;
     float drive = 0.0f;
     float focusTarget = 1.0f;
+
+    // Derived once per block so the sample loop only multiplies and adds.
+    float sampleRate = 44100.0f;         // the host rate as float
+    bool trillOn = false;                // the mod wheel is above 0.1
+    float trillStep = 0.0f;              // trill phase advance per sample
+    bool tremoloOn = false;              // the mod wheel is above 0.05 (RHODES only)
+    float tremoloStep = 0.0f;            // tremolo phase advance per sample
+    float tremoloDepth = 0.0f;
+    float vibratoDepth = 0.003f;         // CHANT vibrato depth for the block's drift
+    float formantPole[3] = {};           // CHANT one-pole coefficient of each stage
+    float formantGain[3] = {};           // 1 - pole
+    float formantCosine[2][3] = {};      // by formant set, the stage's cos(2 pi F / sr)
 };

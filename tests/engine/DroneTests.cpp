@@ -1,0 +1,74 @@
+#include "EngineFixture.h"
+
+using namespace enginetest;
+
+namespace
+{
+std::unique_ptr<KestruneProcessor> droneProcessor (int instrument = bagpipes)
+{
+    auto p = plainProcessor (instrument);
+    setParameter (*p, "droneOn", 1.0f);
+    return p;
+}
+} // namespace
+
+TEST (Drone, LoopsOverTheLowDroneWithoutInterpolation)
+{
+    auto p = droneProcessor();
+    const auto lenLow = p->droneLow.buffer.getNumSamples();
+    ASSERT_TRUE (p->droneLow.loaded && p->droneHigh.loaded);
+    EXPECT_EQ (lenLow, 106512);
+
+    // With brightness 100 and no voice, the saturator's input is the drone sample itself.
+    const auto out = dryOutput (*p, 4);
+    const auto* low = p->droneLow.buffer.getReadPointer (0);
+    const auto* high = p->droneHigh.buffer.getReadPointer (0);
+    for (int i = 0; i < 4; ++i)
+    {
+        const auto expected = (high[i] * 0.5f + low[i] * 0.5f) * 0.5f;   // no drift, so no wobble
+        EXPECT_FLOAT_EQ (out[(size_t) i], std::tanh (p->block.drive * expected) * 0.92f);
+    }
+
+    render (*p, lenLow - 5);
+    EXPECT_EQ (p->dronePosition, (double) (lenLow - 1));
+    render (*p, 1);
+    EXPECT_EQ (p->dronePosition, 0.0);
+}
+
+TEST (Drone, PositionAdvancesOnlyWhileItSounds)
+{
+    // Silent at volume 0, yet moving.
+    auto p = droneProcessor();
+    setParameter (*p, "droneVol", 0.0f);
+    for (auto y : dryOutput (*p, 300))
+        EXPECT_EQ (y, 0.0f);
+    EXPECT_EQ (p->dronePosition, 300.0);
+
+    // Off, or on another instrument: silent and frozen from the first sample of that block.
+    setParameter (*p, "droneVol", 100.0f);
+    setParameter (*p, "instrument", (float) horn);
+    for (auto y : dryOutput (*p, 300))
+        EXPECT_EQ (y, 0.0f);
+    EXPECT_EQ (p->dronePosition, 300.0);
+
+    setParameter (*p, "instrument", (float) bagpipes);
+    setParameter (*p, "droneOn", 0.0f);
+    render (*p, 300);
+    EXPECT_EQ (p->dronePosition, 300.0);
+
+    // On again it resumes; prepareToPlay restarts it; 120/123 leave it alone.
+    setParameter (*p, "droneOn", 1.0f);
+    render (*p, 100, midiOf ({ cc (120, 0) }));
+    EXPECT_EQ (p->dronePosition, 400.0);
+    p->prepareToPlay (48000.0, 256);
+    EXPECT_EQ (p->dronePosition, 0.0);
+}
+
+TEST (Drone, SilentWhenARecordingIsMissing)
+{
+    auto p = droneProcessor();
+    p->droneHigh.loaded = false;
+    for (auto y : dryOutput (*p, 100))
+        EXPECT_EQ (y, 0.0f);
+    EXPECT_EQ (p->dronePosition, 0.0);
+}

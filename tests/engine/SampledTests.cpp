@@ -1,0 +1,119 @@
+#include "EngineFixture.h"
+#include "engine/SampledVoice.h"
+
+using namespace enginetest;
+
+namespace
+{
+SampleZone zoneOf (const std::vector<float>& frames)
+{
+    SampleZone zone;
+    zone.buffer.setSize (1, (int) frames.size());
+    std::copy (frames.begin(), frames.end(), zone.buffer.getWritePointer (0));
+    zone.loaded = true;
+    return zone;
+}
+} // namespace
+
+TEST (SampledVoice, IncrementAtTheRootFollowsTheHostRate)
+{
+    struct Case { double hostRate; double zoneRate; int note; double expected; };
+    const Case cases[] = {
+        { 44100.0, 44100.0, 72, 1.0 },
+        { 48000.0, 44100.0, 72, 0.91875 },
+        { 44100.0, 48000.0, 72, 48000.0 / 44100.0 },
+        { 44100.0, 44100.0, 84, 2.0 },
+        { 44100.0, 44100.0, 66, std::sqrt (0.5) },
+    };
+
+    for (const auto& c : cases)
+    {
+        auto p = plainProcessor (harp, c.hostRate);
+        useSyntheticZone (*p, harp, constant (1000), 72, c.zoneRate);
+        apply (*p, midiOf ({ on (c.note) }));
+        EXPECT_DOUBLE_EQ (p->voices[0].targetIncrement, c.expected) << c.hostRate << " " << c.note;
+        EXPECT_DOUBLE_EQ (p->voices[0].currentIncrement, c.expected);
+    }
+    EXPECT_EQ (KestruneProcessor().zoneIncrement (60, nullptr), 1.0);
+}
+
+TEST (SampledVoice, ReadsFrameZeroFirstThenInterpolates)
+{
+    const auto zone = zoneOf ({ 0.25f, 1.0f, -1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f });
+    Voice v;
+    sampled::attachZone (v, &zone, 44100.0);
+    v.currentIncrement = 0.75;
+
+    const float expected[] = { 0.25f, 0.25f + 0.75f * 0.75f, 1.0f + 0.5f * -2.0f, -1.0f + 0.25f * 1.5f };
+    for (auto e : expected)
+        EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), e);
+    EXPECT_DOUBLE_EQ (v.readPosition, 3.0);
+}
+
+// 20 frames: the loop is [14, 20), the crossfade min(4410, 3) = 3 frames long.
+TEST (SampledVoice, LoopsTheLastThirtyPercentWithACrossfade)
+{
+    std::vector<float> frames (20);
+    for (int i = 0; i < 20; ++i)
+        frames[(size_t) i] = (float) (i + 1);
+    const auto zone = zoneOf (frames);
+
+    Voice v;
+    sampled::attachZone (v, &zone, 44100.0);
+    EXPECT_EQ (v.loopStart, 14);
+    EXPECT_EQ (v.crossfadeLength, 3);
+
+    v.readPosition = 17.0;
+    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), 18.0f);                                   // remaining 3: no blend
+    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), (1.0f - 2.0f / 3.0f) * 16.0f + 2.0f / 3.0f * 19.0f);
+    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), (1.0f - 1.0f / 3.0f) * 17.0f + 1.0f / 3.0f * 20.0f);
+
+    // Past the end the fraction is dropped and reading resumes at loopStart itself.
+    v.readPosition = 20.6;
+    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), 15.0f);
+    EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
+
+    // An increment larger than the loop still wraps to loopStart, never further.
+    v.readPosition = 19.0;
+    sampled::nextSample (v, 50.0);
+    sampled::nextSample (v, 1.0);
+    EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
+}
+
+TEST (SampledVoice, CrossfadeLengthIsAHundredMillisecondsCappedAtHalfTheLoop)
+{
+    struct Case { int length; double hostRate; int expected; };
+    const Case cases[] = {
+        { 100000, 48000.0, 4800 }, { 100000, 44100.0, 4410 }, { 1000, 48000.0, 150 }, { 10, 44100.0, 1 }, { 1, 44100.0, 0 },
+    };
+    for (const auto& c : cases)
+    {
+        const auto zone = zoneOf (constant (c.length));
+        Voice v;
+        sampled::attachZone (v, &zone, c.hostRate);
+        EXPECT_EQ (v.crossfadeLength, c.expected) << c.length;
+    }
+}
+
+TEST (SampledVoice, TinyRecordingsLoopWithoutBlend)
+{
+    const auto zone = zoneOf ({ 3.0f });
+    Voice v;
+    sampled::attachZone (v, &zone, 44100.0);
+    v.currentIncrement = 0.5;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ (sampled::nextSample (v, 1.0), 3.0f);
+}
+
+TEST (SampledVoice, FirstOutputOfANoteIsFrameZero)
+{
+    auto p = plainProcessor (harp);
+    setParameter (*p, "attack", 0.001f);
+    auto& zone = useSyntheticZone (*p, harp, ramp (1000));
+    zone.buffer.setSample (0, 0, 0.5f);
+    apply (*p, midiOf ({ on (60) }));
+
+    int count = 0;
+    const auto sum = p->voicePass (count);
+    EXPECT_FLOAT_EQ (sum, 0.5f * p->block.attackStep * p->voices[0].velocity);
+}

@@ -1,0 +1,109 @@
+#include "EngineFixture.h"
+#include "engine/Synth.h"
+
+using namespace enginetest;
+
+// Phase advance per sample times the rate is the frequency; CHANT's carries its frozen vibrato
+// detune on top.
+TEST (Synth, NoteSixtyNineIs440HzAtAnyRate)
+{
+    for (double rate : { 44100.0, 96000.0 })
+    {
+        for (int instrument : { chant, rhodes })
+        {
+            auto p = plainProcessor (instrument, rate);
+            apply (*p, midiOf ({ on (69) }));
+            render (*p, 1);
+            const auto& v = p->voices[0];
+            const auto before = instrument == chant ? v.chantPhase : v.modulatorPhase;
+            render (*p, 1);
+            const auto after = instrument == chant ? v.chantPhase : v.modulatorPhase;
+
+            auto detune = 1.0;
+            if (instrument == chant)
+            {
+                const auto vibrato = std::sin (((v.driftPhase * 0.1f + 5.5f) * v.driftPhase) * 6.2831855f * 0.1f);
+                detune = vibrato * 0.003 + 1.0;
+                EXPECT_NEAR (detune, 1.0, 0.0031);
+            }
+            EXPECT_NEAR ((after - before) * rate / detune, 440.0, 0.01) << rate << " " << instrument;
+        }
+    }
+}
+
+TEST (Synth, ChantFormantSetSwitchesAtMiddleC)
+{
+    auto p = plainProcessor (chant);
+    apply (*p, midiOf ({ on (59), on (60) }));
+    const auto& b = p->block;
+    const float expected[2][3] = { { 600.0f, 1000.0f, 2500.0f }, { 800.0f, 1200.0f, 2800.0f } };
+    for (int voice = 0; voice < 2; ++voice)
+        for (int k = 0; k < 3; ++k)
+            EXPECT_FLOAT_EQ (b.formantCosine[p->voices[voice].formantSet][k],
+                             std::cos (expected[voice][k] * 6.2831855f / 44100.0f));
+}
+
+TEST (Synth, FormantPolesAndTheirClamp)
+{
+    struct Case { double rate; float poles[3]; };
+    const Case cases[] = {
+        { 44100.0, { 0.99430f, 0.99145f, 0.98860f } },
+        { 300.0, { 0.16224f, 0.0f, 0.0f } },
+        { 200.0, { 0.0f, 0.0f, 0.0f } },
+        { 384000.0, { 0.999f, 0.999f, 0.99869f } },
+    };
+    for (const auto& c : cases)
+    {
+        auto p = plainProcessor (chant, c.rate);
+        render (*p, 1);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR (p->block.formantPole[k], c.poles[k], 1.0e-5f) << c.rate << " " << k;
+    }
+
+    // With a zero pole a stage passes x * (1 + cos).
+    Voice v;
+    BlockValues b;
+    b.sampleRate = 200.0f;
+    for (int k = 0; k < 3; ++k)
+    {
+        b.formantPole[k] = 0.0f;
+        b.formantGain[k] = 1.0f;
+        b.formantCosine[0][k] = 0.25f;
+    }
+    v.formantSet = 0;
+    v.baseFrequency = 50.0f;
+    juce::Random r (5), same (5);
+    const auto out = synth::chantSample (v, b, r, 1.0);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ (v.formantState[k], v.formantState[0]);
+    const auto x = v.formantState[0];
+    EXPECT_FLOAT_EQ (out, x * 1.25f * 0.7f);
+    EXPECT_FLOAT_EQ (x, (same.nextFloat() * 2.0f - 1.0f) * 0.03f + std::exp (v.chantPhase * -3.0f) * (v.chantPhase * 2.0f - 1.0f));
+}
+
+TEST (Synth, RhodesModulationIndexAndDepthDecay)
+{
+    struct Case { int velocity; int note; float index; float decayPerSecond; };
+    const Case cases[] = { { 1, 60, 1.5315f, 7.0f }, { 127, 60, 5.5f, 7.0f }, { 127, 30, 5.5f, 7.0f }, { 127, 120, 5.5f, 19.0f } };
+    for (const auto& c : cases)
+    {
+        auto p = plainProcessor (rhodes);
+        apply (*p, midiOf ({ on (c.note, c.velocity) }));
+        const auto& v = p->voices[0];
+        EXPECT_NEAR (v.indexScale * v.modulatorEnvelope, c.index, 1.0e-4f);
+        EXPECT_FLOAT_EQ (v.envelopeDecay, 1.0f - c.decayPerSecond / 44100.0f);
+
+        render (*p, 44100);
+        EXPECT_NEAR (v.modulatorEnvelope, std::max (0.001f, std::exp (-c.decayPerSecond)), 2.0e-4f);
+    }
+}
+
+TEST (Synth, TwoChantVoicesOnOneNoteDiffer)
+{
+    auto p = plainProcessor (chant);
+    setParameter (*p, "drift", 25.0f);
+    apply (*p, midiOf ({ on (60), on (60) }));
+    render (*p, 512);
+    EXPECT_NE (p->voices[0].formantState[0], p->voices[1].formantState[0]);
+    EXPECT_NE (p->voices[0].chantPhase, p->voices[1].chantPhase);
+}
