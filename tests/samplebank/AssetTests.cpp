@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 
 namespace
 {
@@ -268,6 +269,50 @@ TEST (Assets, HeldRecordingsAreSteadyOverTheirLoopedTail)
             EXPECT_NEAR (levels[i], mean, 1.5) << "window " << i;
     }
     EXPECT_EQ (held, 45);   // recorder, chanter, drones, organ, horn
+}
+
+// The drone plays both recordings from one position that returns to frame 0 after the low drone's
+// last frame, with no crossfade: across that seam both must continue as periodically as anywhere else.
+TEST (Assets, DronesLoopSeamlesslyAtTheLowDronesLength)
+{
+    std::map<juce::String, std::vector<float>> drones;
+    for (const auto& r : resources (".wav"))
+        if (r.fileName.startsWith ("drone_"))
+            drones[r.fileName] = parseWav (r).samples;
+    ASSERT_EQ (drones.size(), 2u);
+    const auto loopLength = (int) drones["drone_G2_1.wav"].size();
+
+    // Least normalised difference between the signal and itself one period later.
+    auto aperiodicity = [] (const std::vector<float>& z, double period)
+    {
+        double best = 1.0;
+        for (auto lag = (int) (period * 0.97); lag <= (int) (period * 1.03) + 1; ++lag)
+        {
+            double difference = 0.0, energy = 0.0;
+            for (size_t i = 0; i + (size_t) lag < z.size(); ++i)
+            {
+                const double a = z[i], b = z[i + (size_t) lag];
+                difference += (a - b) * (a - b);
+                energy += a * a + b * b;
+            }
+            best = std::min (best, difference / energy);
+        }
+        return best;
+    };
+
+    for (const auto& [name, x] : drones)
+    {
+        SCOPED_TRACE (name.toStdString());
+        const auto period = fileRate / noteHz (describeRecording (name).spelledNote);
+        const auto span = (int) (4 * period);
+
+        std::vector<float> seam (x.begin() + loopLength - span, x.begin() + loopLength);
+        seam.insert (seam.end(), x.begin(), x.begin() + span);
+        const std::vector<float> inside (x.begin() + loopLength / 2 - span, x.begin() + loopLength / 2 + span);
+
+        EXPECT_LT (aperiodicity (seam, period), 0.01);
+        EXPECT_LT (aperiodicity (inside, period), 0.01);
+    }
 }
 
 TEST (Assets, IconsAre64By64RgbPngsOnADarkGround)

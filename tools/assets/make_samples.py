@@ -2,8 +2,10 @@
 """Renders the 89 recordings of the sample bank from a General MIDI SoundFont with fluidsynth.
 
 Each group of notes is rendered in one fluidsynth run (one note after another, dry), then every
-note is cut out, trimmed so that its onset is frame 0, levelled (sustained instruments), cut to
-its length, peak-normalised and written as 16-bit mono 44.1 kHz WAV with a LIST/INFO chunk.
+note is cut out, trimmed so that its onset is frame 0, levelled (held tones), cut to its length,
+peak-normalised and written as 16-bit mono 44.1 kHz WAV with a LIST/INFO chunk. The two drones are
+different: the engine loops each of them whole, from the low drone's last frame back to frame 0, so
+they are cut from the steady part of the tone as seamless loops of the low drone's length.
 The pitch of every note is measured and corrected with pitch bend in a second render, so each
 recording sounds within a cent or two of the note its file name spells.
 
@@ -38,44 +40,47 @@ def geometric(n, n0, len0, n1, len1):
     return len0 * (len1 / len0) ** ((n - n0) / (n1 - n0))
 
 
-# Groups: GM program (0-based), sustained or plucked, and the notes with their lengths in frames.
+# Groups: GM program (0-based), kind (PLUCK, HELD or DRONE), and the notes with their lengths in frames.
+PLUCK, HELD, DRONE = "pluck", "held", "drone"
+DRONE_LOOP = 106512  # the drone's loop: the low drone's length, after which both restart at frame 0
+
 def catalogue():
     groups = []
 
     guitar = ["A1", "A3", "A5", "As3", "As5", "B2", "B4", "C2", "C4", "C6", "Cs4", "D2", "D4", "Ds2",
               "Ds5", "E3", "E5", "F3", "F5", "Fs4", "G1", "G3", "G5", "Gs3"]
     # The eight lowest ring for the full 4 s; above F3 the notes shorten towards 0.895 s at C6.
-    groups.append(("guitar", 24, False, [
+    groups.append(("guitar", 24, PLUCK, [
         ("guitar_%s" % t, spelled_note(t),
          MAX_FRAMES if spelled_note(t) <= 53 else round(RATE * geometric(spelled_note(t), 53, 4.0, 84, 0.895)))
         for t in guitar]))
 
     harp = ["A2", "A6", "B1", "B3", "B5", "B6", "C5", "D2", "D6", "D7", "E1", "E3", "E5", "F2", "F4", "F6",
             "F7", "G1", "G3", "G5"]
-    groups.append(("harp", 46, False, [
+    groups.append(("harp", 46, PLUCK, [
         ("harp_%s" % t, spelled_note(t),
          MAX_FRAMES if spelled_note(t) <= 65 else round(RATE * geometric(spelled_note(t), 65, 4.0, 101, 0.631)))
         for t in harp]))
 
     recorder = ["A5", "A6", "As5", "B5", "C5", "C6", "Cs6", "D5", "D6", "E5", "E6", "F5", "F6", "Fs5", "G5",
                 "G6", "Gs5"]
-    groups.append(("recorder", 74, True, [
+    groups.append(("recorder", 74, HELD, [
         ("recorder_%s" % t, spelled_note(t), round(RATE * geometric(spelled_note(t), 72, 3.177, 93, 1.789)))
         for t in recorder]))
 
     chanter = ["A4", "As4", "B4", "C5", "Cs5", "D5", "Ds5", "E5", "F4", "F5", "Fs5", "G4", "G5"]
     short_chanter = {"Fs5": 3.718, "G5": 3.437}
-    groups.append(("chanter", 109, True, [
+    groups.append(("chanter", 109, HELD, [
         ("%s_31" % t, spelled_note(t), round(RATE * short_chanter[t]) if t in short_chanter else MAX_FRAMES)
         for t in chanter]))
 
     # The drones are a reed organ: a plain, steady reed tone that sits under the chanter.
-    groups.append(("drone", 20, True, [("drone_G2_1", 43, 106512), ("drone_G3_3", 55, MAX_FRAMES)]))
+    groups.append(("drone", 20, DRONE, [("drone_G2_1", 43, DRONE_LOOP), ("drone_G3_3", 55, MAX_FRAMES)]))
 
     organ = ["C2", "C3", "C4", "C5", "C6", "C7", "Fs2", "Fs3", "Fs4", "Fs5", "Fs6"]
-    groups.append(("organ", 19, True, [("organ_%s" % t, spelled_note(t), MAX_FRAMES) for t in organ]))
+    groups.append(("organ", 19, HELD, [("organ_%s" % t, spelled_note(t), MAX_FRAMES) for t in organ]))
 
-    groups.append(("horn", 60, True, [("horn_C4", 60, round(RATE * 2.574)), ("horn_C5", 72, round(RATE * 1.240))]))
+    groups.append(("horn", 60, HELD, [("horn_C4", 60, round(RATE * 2.574)), ("horn_C5", 72, round(RATE * 1.240))]))
     return groups
 
 
@@ -94,21 +99,29 @@ def vlq(n):
 TICKS_PER_SECOND = 960  # 480 ticks per quarter at the default 120 bpm
 LEAD_IN = 0.5
 GAP = 3.0  # after each note-off, so the release has died before the next note starts
-EXTRA_HOLD = 0.6  # sustained notes are held past their cut so the cut never reaches the release
+EXTRA_HOLD = 0.6  # held notes sound past their cut so the cut never reaches the release
+DRONE_SETTLE = 0.6  # a drone's loop is taken from after its attack
 VELOCITY = 100
 
 
-def note_layout(notes):
+def hold_seconds(kind, frames):
+    """How long a note is held in the render."""
+    if kind == DRONE:
+        return DRONE_SETTLE + DRONE_LOOP / RATE + 1.0
+    return frames / RATE + EXTRA_HOLD
+
+
+def note_layout(kind, notes):
     """Start time of each note in the render, in seconds."""
     starts, t = [], LEAD_IN
     for _, _, frames in notes:
         starts.append(t)
-        t += frames / RATE + EXTRA_HOLD + GAP
+        t += hold_seconds(kind, frames) + GAP
     return starts, t
 
 
-def write_midi(path, program, notes, bends):
-    starts, end = note_layout(notes)
+def write_midi(path, program, kind, notes, bends):
+    starts, end = note_layout(kind, notes)
     events = [(0, bytes([0xB0, 0, 0])), (0, bytes([0xC0, program])),
               (0, bytes([0xB0, 91, 0])), (0, bytes([0xB0, 93, 0]))]
     for (name, note, frames), start in zip(notes, starts):
@@ -116,7 +129,7 @@ def write_midi(path, program, notes, bends):
         bend = max(0, min(16383, bend))
         events.append((int((start - 0.25) * TICKS_PER_SECOND), bytes([0xE0, bend & 0x7F, bend >> 7])))
         events.append((int(start * TICKS_PER_SECOND), bytes([0x90, note, VELOCITY])))
-        events.append((int((start + frames / RATE + EXTRA_HOLD) * TICKS_PER_SECOND), bytes([0x80, note, 0])))
+        events.append((int((start + hold_seconds(kind, frames)) * TICKS_PER_SECOND), bytes([0x80, note, 0])))
     events.append((int(end * TICKS_PER_SECOND), bytes([0xFF, 0x2F, 0])))
     track, now = b"", 0
     for at, message in events:
@@ -141,9 +154,9 @@ def read_float_wav(path):
     return np.frombuffer(samples, dtype="<f4").reshape(-1, fmt[1]).astype(np.float64)
 
 
-def render(soundfont, program, notes, bends, workdir):
+def render(soundfont, program, kind, notes, bends, workdir):
     mid, wav, cfg = (os.path.join(workdir, n) for n in ("notes.mid", "notes.wav", "fluid.cfg"))
-    write_midi(mid, program, notes, bends)
+    write_midi(mid, program, kind, notes, bends)
     with open(cfg, "w") as f:
         f.write("interp 7\n")
     subprocess.run(["fluidsynth", "-q", "-ni", "-R", "0", "-C", "0", "-r", str(RATE), "-O", "float",
@@ -226,17 +239,43 @@ def level_sustain(x, note):
     return x * ((1 - blend) + blend * gain)
 
 
-def cut_note(mix, start_seconds, frames, sustained, note):
-    region = mix[int((start_seconds - 0.1) * RATE):int((start_seconds + frames / RATE + EXTRA_HOLD) * RATE)]
+def seamless_loop(y, note, length):
+    """`length` frames of a steady tone y whose last frame flows into its first.
+
+    The loop starts after the attack, at the offset (within one period) where the material just
+    before it best matches the loop's end, and its last quarter second is cross-faded into that
+    material: at the wrap, the end has become exactly what preceded the start."""
+    period = RATE / midi_hz(note)
+    fade = RATE // 4
+    first = int(DRONE_SETTLE * RATE)
+
+    def match(s):
+        a, b = y[s + length - fade:s + length], y[s - fade:s]
+        return np.dot(a, b) / np.sqrt(np.dot(a, a) * np.dot(b, b))
+
+    start = max(range(first, first + int(period) + 1), key=match)
+    loop = y[start:start + length].copy()
+    w = 0.5 * (1 - np.cos(np.linspace(0, np.pi, fade)))
+    loop[-fade:] = loop[-fade:] * (1 - w) + y[start - fade:start] * w
+    return loop
+
+
+def cut_note(mix, start_seconds, kind, frames, note):
+    region = mix[int((start_seconds - 0.1) * RATE):int((start_seconds + hold_seconds(kind, frames)) * RATE)]
     peak = np.max(np.abs(region))
     onset = int(np.argmax(np.abs(region) > peak * 10 ** (-50 / 20)))
-    x = region[onset:onset + frames].copy()
-    assert len(x) == frames, (len(x), frames)
-    if sustained:
-        x = level_sustain(x, note)
+    if kind == DRONE:
+        # Both drones restart together after DRONE_LOOP frames; the longer one repeats its loop.
+        loop = seamless_loop(level_sustain(region[onset:], note), note, DRONE_LOOP)
+        x = np.tile(loop, -(-frames // DRONE_LOOP))[:frames]
     else:
-        fade = int(0.010 * RATE)  # a plucked note is cut while it still rings: end it without a click
-        x[-fade:] *= 0.5 * (1 + np.cos(np.linspace(0, np.pi, fade)))
+        x = region[onset:onset + frames].copy()
+        assert len(x) == frames, (len(x), frames)
+        if kind == HELD:
+            x = level_sustain(x, note)
+        else:
+            fade = int(0.010 * RATE)  # a plucked note is cut while it still rings: end it without a click
+            x[-fade:] *= 0.5 * (1 + np.cos(np.linspace(0, np.pi, fade)))
     return x * (PEAK / np.max(np.abs(x)))
 
 
@@ -263,19 +302,19 @@ def main():
 
     worst = 0.0
     with tempfile.TemporaryDirectory() as workdir:
-        for group, program, sustained, notes in catalogue():
+        for group, program, kind, notes in catalogue():
             if args.only and group not in args.only:
                 continue
-            starts, _ = note_layout(notes)
+            starts, _ = note_layout(kind, notes)
             bends = {}
             # Pass 1 measures each note's tuning; pass 2 renders with the bend that cancels it
             # (the default bend range is +-2 semitones: 8192/200 steps per cent).
             for attempt in range(3):
-                mix = render(args.soundfont, program, notes, bends, workdir)
+                mix = render(args.soundfont, program, kind, notes, bends, workdir)
                 results = {}
                 for (name, note, frames), start in zip(notes, starts):
-                    x = cut_note(mix, start, frames, sustained, note)
-                    results[name] = (x, cents_off(x, sustained, note))
+                    x = cut_note(mix, start, kind, frames, note)
+                    results[name] = (x, cents_off(x, kind != PLUCK, note))
                 if all(abs(c) < 1.0 for _, c in results.values()):
                     break
                 for name, (_, c) in results.items():
