@@ -18,12 +18,19 @@ void loadSample (SampleZone& zone, const void* data, int size, int root)
     if (reader == nullptr)
         return;
 
-    const auto frameCount = (int) juce::jlimit<juce::int64> (0, std::numeric_limits<int>::max(), reader->lengthInSamples);
-    const auto channelCount = (int) reader->numChannels;
-
     // Playback divides by the length, so a recording without frames is no recording at all.
-    if (frameCount <= 0 || channelCount <= 0)
+    if (reader->lengthInSamples <= 0 || reader->numChannels == 0 || reader->bitsPerSample == 0)
         return;
+
+    // The reader believes the header's length and pads missing bytes with silence. Audio that cannot
+    // fit in the bytes after a minimal 44-byte header is a cut-short (or lying) file: refuse it
+    // rather than play silence or allocate for data that is not there.
+    const auto bytesPerFrame = (juce::int64) reader->numChannels * (juce::int64) ((reader->bitsPerSample + 7) / 8);
+    if (reader->lengthInSamples > ((juce::int64) size - 44) / bytesPerFrame)
+        return;
+
+    const auto frameCount = (int) reader->lengthInSamples;
+    const auto channelCount = (int) reader->numChannels;
 
     // Decoded into a buffer of its own so that a failed read leaves the zone as it was. A mono file
     // (the whole bank) is read straight into it; more channels are averaged.

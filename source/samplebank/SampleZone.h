@@ -29,7 +29,7 @@ struct SampleSpec
 };
 
 // Decodes an embedded WAV in place into `zone` (the average of its channels). On any failure,
-// including a file without frames, the zone is left untouched and stays unloaded.
+// including a file without frames or one cut short inside its audio, the zone is left untouched.
 void loadSample (SampleZone& zone, const void* data, int size, int root);
 
 // The nearest loaded zone to `note` among the first numZones slots; ties keep the earlier slot.

@@ -250,6 +250,16 @@ TEST (SampleDecoder, RejectedDataLeavesTheZoneUntouched)
     const auto empty = makeWav (juce::AudioBuffer<float> (1, 0), 44100.0, 16);
     ASSERT_GT (empty.getSize(), 0u);
 
+    // A header that claims far more audio than the file holds.
+    auto lying = valid;
+    for (size_t i = 12; i + 8 <= lying.getSize(); ++i)
+        if (std::memcmp (static_cast<char*> (lying.getData()) + i, "data", 4) == 0)
+        {
+            const uint32_t claimed = 0x7ffffff0;
+            std::memcpy (static_cast<char*> (lying.getData()) + i + 4, &claimed, 4);   // little-endian host
+            break;
+        }
+
     juce::MemoryBlock garbage (4096);
     juce::Random rng (7);
     rng.fillBitsRandomly (garbage.getData(), garbage.getSize());
@@ -264,6 +274,8 @@ TEST (SampleDecoder, RejectedDataLeavesTheZoneUntouched)
         { "cut inside fmt chunk", valid.getData(), 30 },
         { "cut before the data chunk", valid.getData(), 36 },
         { "zero frames", empty.getData(), (int) empty.getSize() },
+        { "cut inside the audio", valid.getData(), (int) valid.getSize() - 100 },
+        { "claims 2 GB of audio", lying.getData(), (int) lying.getSize() },
     };
 
     for (const auto& c : cases)
