@@ -1,0 +1,72 @@
+#include "EngineFixture.h"
+
+#include <thread>
+
+using namespace enginetest;
+
+// One thread renders blocks without pause while this one, as an editor would, creates a keyboard
+// state, hands it over, plays on it, takes it back and destroys it. Under ThreadSanitizer this shows
+// that no block touches a state after its editor has let go of it; in a plain build it is a short
+// smoke run of the same.
+TEST (KeyboardHandover, AStateIsNeverUsedAfterItIsTakenBack)
+{
+    KestruneProcessor p;
+    p.prepareToPlay (44100.0, 64);
+
+    std::atomic<bool> stop { false };
+    std::atomic<int> blocks { 0 };
+    std::thread audio ([&] {
+        juce::AudioBuffer<float> buffer (2, 64);
+        juce::MidiBuffer midi;
+        const juce::uint8 note[] = { 0x90, 64, 100 };
+        while (! stop.load())
+        {
+            midi.clear();
+            midi.addEvent (note, 3, 0);
+            p.processBlock (buffer, midi);
+            ++blocks;
+        }
+    });
+
+    for (int i = 0; i < 3000; ++i)
+    {
+        auto keyboard = std::make_unique<juce::MidiKeyboardState>();
+        keyboard->noteOn (1, 60 + i % 12, 1.0f);
+        p.setEditorKeyboardState (keyboard.get());
+        if (i % 2 == 0)
+            std::this_thread::yield();
+        keyboard->noteOff (1, 60 + i % 12, 0.0f);
+        p.setEditorKeyboardState (nullptr);
+        keyboard.reset();
+    }
+
+    stop = true;
+    audio.join();
+    EXPECT_GT (blocks.load(), 0);
+    EXPECT_EQ (p.editorKeyboardState.load(), nullptr);
+}
+
+TEST (KeyboardHandover, KeyboardNotesReachTheEngineAndHostNotesReachTheKeyboard)
+{
+    auto p = plainProcessor (harp);
+    juce::MidiKeyboardState keyboard;
+    p->setEditorKeyboardState (&keyboard);
+
+    keyboard.noteOn (1, 62, 1.0f);
+    apply (*p, midiOf ({ on (70, 100, 3), on (75, 100, 15) }));
+    EXPECT_TRUE (keyboard.isNoteOn (4, 70));
+    EXPECT_TRUE (keyboard.isNoteOn (16, 75));
+    EXPECT_EQ (activeVoices (*p), 3);
+
+    // Pending keyboard notes wait for a block, even one without samples, and are taken once.
+    keyboard.noteOff (1, 62, 0.0f);
+    render (*p, 0);
+    EXPECT_EQ (activeVoices (*p), 3);
+    EXPECT_TRUE (std::any_of (std::begin (p->voices), std::end (p->voices),
+                              [] (const Voice& v) { return v.note == 62 && v.releasing; }));
+
+    p->setEditorKeyboardState (nullptr);
+    keyboard.noteOn (1, 50, 1.0f);
+    apply (*p, {});
+    EXPECT_EQ (activeVoices (*p), 3);
+}
