@@ -1,0 +1,145 @@
+// Renders 60 s of 16 held notes on every instrument and prints the realtime factor and the CPU time
+// per voice and sample. For the sampled instruments it also renders the same notes with fluidsynth
+// (reverb on, chorus off) from the General MIDI program closest to each, and prints our throughput
+// over fluidsynth's. Usage: kestrune_engine_bench [seconds] [soundfont]
+
+#include "core/PluginProcessor.h"
+
+#include <sys/resource.h>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+constexpr double rate = 44100.0;
+constexpr int blockSize = 512;
+constexpr int numNotes = 16;
+constexpr int firstNote = 52;   // every other semitone from E3
+
+double threadSeconds()
+{
+    timespec t {};
+    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
+    return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
+}
+
+double childSeconds()
+{
+    rusage u {};
+    getrusage (RUSAGE_CHILDREN, &u);
+    return (double) u.ru_utime.tv_sec + (double) u.ru_utime.tv_usec * 1.0e-6
+         + (double) u.ru_stime.tv_sec + (double) u.ru_stime.tv_usec * 1.0e-6;
+}
+
+void set (KestruneProcessor& p, const char* id, float value)
+{
+    auto* prm = p.parameters.getParameter (id);
+    prm->setValueNotifyingHost (prm->convertTo0to1 (value));
+}
+
+// CPU seconds to render `seconds` of 16 held notes.
+double renderEngine (int instrument, float drift, int modWheel, double seconds)
+{
+    KestruneProcessor p;
+    set (p, "instrument", (float) instrument);
+    set (p, "drift", drift);
+    p.prepareToPlay (rate, blockSize);
+
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::controllerEvent (1, 1, modWheel), 0);
+    for (int n = 0; n < numNotes; ++n)
+        midi.addEvent (juce::MidiMessage::noteOn (1, firstNote + 2 * n, (juce::uint8) 100), 0);
+
+    const auto blocks = (int) (seconds * rate / blockSize);
+    const auto start = threadSeconds();
+    for (int b = 0; b < blocks; ++b)
+    {
+        p.processBlock (buffer, midi);
+        midi.clear();
+    }
+    return threadSeconds() - start;
+}
+
+juce::File writeMidiFile (int program, int modWheel, double seconds)
+{
+    juce::MidiMessageSequence track;
+    track.addEvent (juce::MidiMessage::programChange (1, program), 0.0);
+    track.addEvent (juce::MidiMessage::controllerEvent (1, 1, modWheel), 0.0);
+    const auto ticks = seconds * 2.0 * 960.0;   // 120 bpm
+    for (int n = 0; n < numNotes; ++n)
+    {
+        track.addEvent (juce::MidiMessage::noteOn (1, firstNote + 2 * n, (juce::uint8) 100), 0.0);
+        track.addEvent (juce::MidiMessage::noteOff (1, firstNote + 2 * n), ticks);
+    }
+    juce::MidiFile file;
+    file.setTicksPerQuarterNote (960);
+    file.addTrack (track);
+
+    auto result = juce::File::createTempFile (".mid");
+    juce::FileOutputStream out (result);
+    file.writeTo (out);
+    return result;
+}
+
+// CPU seconds fluidsynth spends rendering `seconds` of the notes, its start-up (loading the
+// SoundFont) taken out by subtracting a one-second render; negative if it cannot run.
+double renderFluidsynth (const juce::String& soundFont, int program, int modWheel, double seconds)
+{
+    const auto run = [&] (double length) {
+        const auto midiFile = writeMidiFile (program, modWheel, length);
+        const auto wav = juce::File::createTempFile (".wav");
+        const auto command = "fluidsynth -ni -q -F '" + wav.getFullPathName() + "' -r 44100 -o synth.chorus.active=0 "
+                             "-o synth.reverb.active=1 '" + soundFont + "' '" + midiFile.getFullPathName() + "' > /dev/null 2>&1";
+        const auto before = childSeconds();
+        const auto status = std::system (command.toRawUTF8());
+        const auto spent = childSeconds() - before;
+        midiFile.deleteFile();
+        wav.deleteFile();
+        return status == 0 ? spent : -1.0;
+    };
+
+    const auto full = run (seconds);
+    const auto startUp = run (1.0);
+    return (full < 0.0 || startUp < 0.0) ? -1.0 : (full - startUp) * seconds / (seconds - 1.0);
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    juce::ScopedJuceInitialiser_GUI juce;
+    const auto seconds = argc > 1 ? std::atof (argv[1]) : 60.0;
+    const juce::String soundFont = argc > 2 ? argv[2] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+
+    struct Row { const char* name; int instrument; int program; };
+    const Row rows[] = { { "BAGPIPES", 0, 109 }, { "RECORDER", 1, 74 }, { "HARP", 2, 46 },
+                         { "GUITAR", 3, 24 },    { "ORGAN", 4, 19 },    { "HORN", 5, 60 },
+                         { "CHANT", 6, -1 },     { "RHODES", 7, -1 } };
+
+    std::printf ("%.0f s at 44100 Hz, block %d, %d held notes; fluidsynth: %s\n\n", seconds, blockSize, numNotes, soundFont.toRawUTF8());
+    std::printf ("%-9s %-24s %10s %14s %16s %12s\n", "", "setting", "realtime", "ns/voice-smp", "fluidsynth rt", "ours/fluid");
+
+    const auto voiceSamples = seconds * rate * numNotes;
+    const auto report = [&] (const Row& row, const char* setting, float drift, int wheel) {
+        const auto ours = renderEngine (row.instrument, drift, wheel, seconds);
+        std::printf ("%-9s %-24s %9.1fx %14.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
+        if (row.program >= 0)
+        {
+            const auto fluid = renderFluidsynth (soundFont, row.program, wheel, seconds);
+            if (fluid > 0.0)
+                std::printf (" %15.1fx %11.2fx", seconds / fluid, fluid / ours);
+            else
+                std::printf (" %16s %12s", "n/a", "n/a");
+        }
+        std::printf ("\n");
+        std::fflush (stdout);
+    };
+
+    for (const auto& row : rows)
+        if (row.program >= 0)
+            report (row, "drift 0, wheel 0", 0.0f, 0);
+    for (const auto& row : rows)
+        report (row, "drift 25, wheel 64", 25.0f, 64);
+    return 0;
+}
