@@ -1,7 +1,7 @@
 // Renders 60 s of 16 held notes on every instrument and prints the realtime factor and the CPU time
 // per voice and sample. For the sampled instruments it also renders the same notes with fluidsynth
 // (reverb on, chorus off) from the General MIDI program closest to each, and prints our throughput
-// over fluidsynth's. Usage: kestrune_engine_bench [seconds] [soundfont]
+// over fluidsynth's. Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name, to run one row]
 
 #include "core/PluginProcessor.h"
 
@@ -111,6 +111,7 @@ int main (int argc, char** argv)
     juce::ScopedJuceInitialiser_GUI juce;
     const auto seconds = argc > 1 ? std::atof (argv[1]) : 60.0;
     const juce::String soundFont = argc > 2 ? argv[2] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    const juce::String only = argc > 3 ? argv[3] : "";
 
     struct Row { const char* name; int instrument; int program; };
     const Row rows[] = { { "BAGPIPES", 0, 109 }, { "RECORDER", 1, 74 }, { "HARP", 2, 46 },
@@ -122,6 +123,8 @@ int main (int argc, char** argv)
 
     const auto voiceSamples = seconds * rate * numNotes;
     const auto report = [&] (const Row& row, const char* setting, float drift, int wheel) {
+        if (only.isNotEmpty() && only != row.name)
+            return;
         const auto ours = renderEngine (row.instrument, drift, wheel, seconds);
         std::printf ("%-9s %-24s %9.1fx %14.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
         if (row.program >= 0)

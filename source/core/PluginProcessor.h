@@ -48,6 +48,7 @@ public:
     void releaseAllVoices();
     double zoneIncrement (int note, const SampleZone* zone) const noexcept;
     float voicePass (int& voiceCount) noexcept;   // one sample of every voice, summed
+    void renderVoices (int numSamples) noexcept;  // up to one chunk of the voice pass, into scratch
 
     // Editor hand-over of the on-screen keyboard (message thread). Passing nullptr returns only
     // once no block can still be using the previous keyboard state, so the caller may then destroy it.
@@ -75,6 +76,7 @@ public:
 
     // Engine bookkeeping beside the design's members
     BlockValues block;
+    RenderScratch scratch;
     std::atomic<bool> keyboardInUse { false };   // set by the audio thread while it merges the keyboard
 
 private:
@@ -104,7 +106,7 @@ private:
     void updateModulation() noexcept;
     const juce::MidiBuffer& mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples);
     void applyMidi (const juce::MidiBuffer& midi);
-    float droneSample() noexcept;
+    void addDrone (int numSamples) noexcept;
     float outputSample (float sum, int voiceCount) noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (KestruneProcessor)

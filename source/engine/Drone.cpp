@@ -1,23 +1,32 @@
 #include "core/PluginProcessor.h"
+#include "engine/FastMath.h"
 
-// The bagpipe drone: both recordings read one frame per output sample from a shared position that
-// restarts at the end of the low drone, with a slow level wobble that follows the drift.
-float KestruneProcessor::droneSample() noexcept
+// The bagpipe drone, added to the next n samples of the voices' sum: both recordings read one frame
+// per output sample from a shared position that restarts at the end of the low drone, with a slow
+// level wobble that follows the drift.
+void KestruneProcessor::addDrone (int n) noexcept
 {
     if (! droneLow.loaded || ! droneHigh.loaded)
-        return 0.0f;
+        return;
 
     const auto lenLow = droneLow.buffer.getNumSamples();
     const auto lenHigh = droneHigh.buffer.getNumSamples();
-    const auto i = (int) dronePosition;
+    const auto* low = droneLow.buffer.getReadPointer (0);
+    const auto* high = droneHigh.buffer.getReadPointer (0);
+    auto& w = scratch;
 
-    const auto a = droneLow.buffer.getReadPointer (0)[i % lenLow];
-    const auto b = droneHigh.buffer.getReadPointer (0)[i % lenHigh];
-    const auto wobble = std::sin ((float) dronePosition * 0.0001f) * block.driftAmount * 0.002f + 1.0f;
+    for (int s = 0; s < n; ++s)
+    {
+        const auto i = (int) dronePosition;
+        w.out[s] = (high[i % lenHigh] * 0.5f + low[i % lenLow] * 0.5f) * block.droneLevel;
+        w.argA[s] = (float) dronePosition * 0.0001f;
 
-    dronePosition += 1.0;
-    if (dronePosition >= (double) lenLow)
-        dronePosition = 0.0;
+        dronePosition += 1.0;
+        if (dronePosition >= (double) lenLow)
+            dronePosition = 0.0;
+    }
+    fastmath::sines (w.argA, w.sinA, n);
 
-    return wobble * ((b * 0.5f + a * 0.5f) * block.droneLevel);
+    for (int s = 0; s < n; ++s)
+        w.mix[s] += (w.sinA[s] * block.driftAmount * 0.002f + 1.0f) * w.out[s];
 }

@@ -83,16 +83,19 @@ void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
 
     // The engine is mono: one value per sample, written to the first channel and copied to the rest.
     auto* out = numChannels > 0 ? buffer.getWritePointer (0) : nullptr;
-    for (int s = 0; s < numSamples; ++s)
+    for (int start = 0; start < numSamples; start += RenderScratch::chunk)
     {
-        int voiceCount = 0;
-        auto sum = voicePass (voiceCount);
+        const auto n = juce::jmin (RenderScratch::chunk, numSamples - start);
+        renderVoices (n);
         if (block.droneActive)
-            sum += droneSample();
+            addDrone (n);
 
-        const auto y = outputSample (sum, voiceCount);
-        if (out != nullptr)
-            out[s] = y;
+        for (int s = 0; s < n; ++s)
+        {
+            const auto y = outputSample (scratch.mix[s], scratch.count[s]);
+            if (out != nullptr)
+                out[start + s] = y;
+        }
     }
 
     for (int ch = 1; ch < numChannels; ++ch)

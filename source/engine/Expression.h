@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/FastMath.h"
 #include "engine/Voice.h"
 
 #include <juce_core/juce_core.h>
 
-#include <cmath>
-
-// Pitch and level movements of one voice, evaluated once per sample in the voice pass.
+// Pitch and level movements of one voice. Each stage runs over the samples the voice renders in
+// the current chunk, in the order the sound defines them per sample: glide, trill, drift.
 namespace expression
 {
 constexpr float twoPi = 6.2831855f;
@@ -49,34 +49,84 @@ inline float trillOffset (Voice& v, const BlockValues& b, float modWheel) noexce
     return (float) v.trillInterval * g * modWheel;
 }
 
-// Semitones of slow wobble: two sines at the voice's own rate and 0.7 times it.
-inline float driftOffset (Voice& v, const BlockValues& b) noexcept
+// Fills w.semitones with drift plus trill and w.pitch with 2^(semitones / 12) for the voice's
+// next n samples, and w.driftPhase with the drift phase each sample leaves (CHANT's vibrato reads it).
+// The drift is a slow wobble of two sines at the voice's own rate and 0.7 times it.
+inline void pitchOffsets (Voice& v, const BlockValues& b, float modWheel, RenderScratch& w, int n) noexcept
 {
-    if (b.driftAmount <= 0.01f)
-        return 0.0f;
+    const auto trilling = b.trillOn && ! v.releasing;
+    if (trilling)
+    {
+        auto phase = v.trillPhase;
+        const auto interval = (float) v.trillInterval;
+        for (int s = 0; s < n; ++s)
+        {
+            phase += b.trillStep;
+            if (phase >= 1.0f)
+                phase -= 1.0f;
 
-    v.driftPhase += v.driftStep;
-    const auto slow = std::sin (v.driftPhase * 0.7f * twoPi);
-    const auto fast = std::sin (v.driftPhase * twoPi);
-    return (slow * 0.3f + fast * 0.7f) * b.driftAmount * 0.15f;
+            auto g = phase >= 0.5f ? 1.0f : 0.0f;
+            if (phase > 0.45f && phase < 0.55f)
+                g = (phase - 0.45f) / 0.1f;
+            w.semitones[s] = interval * g * modWheel;
+        }
+        v.trillPhase = phase;
+    }
+    else
+        std::fill (w.semitones, w.semitones + n, 0.0f);
+
+    const auto drifting = b.driftAmount > 0.01f;
+    if (drifting)
+    {
+        auto phase = v.driftPhase;
+        for (int s = 0; s < n; ++s)
+        {
+            phase += v.driftStep;
+            w.driftPhase[s] = phase;
+        }
+        v.driftPhase = phase;
+
+        for (int s = 0; s < n; ++s)
+        {
+            w.argA[s] = w.driftPhase[s] * 0.7f * twoPi;
+            w.argB[s] = w.driftPhase[s] * twoPi;
+        }
+        fastmath::sines (w.argA, w.sinA, n);
+        fastmath::sines (w.argB, w.sinB, n);
+
+        for (int s = 0; s < n; ++s)
+            w.semitones[s] = (w.sinA[s] * 0.3f + w.sinB[s] * 0.7f) * b.driftAmount * 0.15f + w.semitones[s];
+    }
+    else
+    {
+        std::fill (w.driftPhase, w.driftPhase + n, v.driftPhase);
+    }
+
+    // Without either movement the factor is exactly 1, as the power would give.
+    if (trilling || drifting)
+        fastmath::semitoneFactors (w.semitones, w.pitch, n);
+    else
+        std::fill (w.pitch, w.pitch + n, 1.0);
 }
 
-// RHODES amplitude wobble on the mod wheel; releasing voices keep it.
-inline float tremoloGain (Voice& v, const BlockValues& b) noexcept
+// RHODES amplitude wobble on the mod wheel, multiplied into w.out; releasing voices keep it.
+inline void applyTremolo (Voice& v, const BlockValues& b, RenderScratch& w, int n) noexcept
 {
     if (! b.tremoloOn)
-        return 1.0f;
+        return;
 
-    v.tremoloPhase += b.tremoloStep;
-    if (v.tremoloPhase >= 1.0f)
-        v.tremoloPhase -= 1.0f;
+    auto phase = v.tremoloPhase;
+    for (int s = 0; s < n; ++s)
+    {
+        phase += b.tremoloStep;
+        if (phase >= 1.0f)
+            phase -= 1.0f;
+        w.argA[s] = phase * twoPi;
+    }
+    v.tremoloPhase = phase;
+    fastmath::sines (w.argA, w.sinA, n);
 
-    return 1.0f - (std::sin (v.tremoloPhase * twoPi) * 0.5f + 0.5f) * b.tremoloDepth;
-}
-
-// 2^(semitones / 12) in double; exactly 1 without any offset, which skips the power entirely.
-inline double pitchFactor (float semitones) noexcept
-{
-    return juce::exactlyEqual (semitones, 0.0f) ? 1.0 : std::exp2 ((double) semitones / 12.0);
+    for (int s = 0; s < n; ++s)
+        w.out[s] = w.out[s] * (1.0f - (w.sinA[s] * 0.5f + 0.5f) * b.tremoloDepth);
 }
 } // namespace expression

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Voice.h"
+#include "engine/Expression.h"
 #include "samplebank/SampleZone.h"
 
 #include <juce_core/juce_core.h>
@@ -25,35 +25,49 @@ inline void attachZone (Voice& v, const SampleZone* zone, double hostRate) noexc
     v.crossfadeLength = juce::jmin ((int) (hostRate * 0.1), (v.length - v.loopStart) / 2);
 }
 
-// One output sample: linear interpolation at the read position, blended into the loop start over
-// the crossfade, then the advance by the voice's speed. The read comes first, so the first output
-// is frame 0 exactly.
-inline float nextSample (Voice& v, double pitch) noexcept
+// The voice's next n samples into w.out: linear interpolation at the read position, blended into
+// the loop start over the crossfade, then the advance by the voice's speed, which the ornament glide
+// moves sample by sample. The read comes first, so a note's first output is frame 0 exactly.
+inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
 {
+    for (int s = 0; s < n; ++s)
+    {
+        if (v.gliding)
+            expression::advanceGlide (v);
+        w.increment[s] = v.currentIncrement;
+    }
+
     const auto* data = v.frames;
     const auto len = v.length;
+    const auto loopStart = v.loopStart;
+    const auto crossfadeLength = v.crossfadeLength;
+    auto position = v.readPosition;
 
-    auto pos = (int) v.readPosition;
-    if (pos >= len)
+    for (int s = 0; s < n; ++s)
     {
-        v.readPosition = v.loopStart;
-        pos = v.loopStart;
+        auto pos = (int) position;
+        if (pos >= len)
+        {
+            position = loopStart;
+            pos = loopStart;
+        }
+
+        const auto frac = (float) (position - pos);
+        const auto next = pos + 1 < len ? pos + 1 : 0;
+        auto y = data[pos] + frac * (data[next] - data[pos]);
+
+        const auto remaining = len - pos;
+        if (remaining < crossfadeLength && crossfadeLength > 0)
+        {
+            const auto wet = (float) remaining / (float) crossfadeLength;
+            const auto j = loopStart + (crossfadeLength - remaining);
+            if (j < len)
+                y = (1.0f - wet) * data[j] + wet * y;
+        }
+
+        position += w.pitch[s] * w.increment[s];
+        w.out[s] = y;
     }
-
-    const auto frac = (float) (v.readPosition - pos);
-    const auto next = pos + 1 < len ? pos + 1 : 0;
-    auto s = data[pos] + frac * (data[next] - data[pos]);
-
-    const auto remaining = len - pos;
-    if (remaining < v.crossfadeLength && v.crossfadeLength > 0)
-    {
-        const auto w = (float) remaining / (float) v.crossfadeLength;
-        const auto j = v.loopStart + (v.crossfadeLength - remaining);
-        if (j < len)
-            s = (1.0f - w) * data[j] + w * s;
-    }
-
-    v.readPosition += pitch * v.currentIncrement;
-    return s;
+    v.readPosition = position;
 }
 } // namespace sampled

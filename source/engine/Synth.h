@@ -2,16 +2,15 @@
 
 #include "engine/Expression.h"
 
-#include <juce_core/juce_core.h>
-
-// The two synthesised instruments. Their pitch comes from the note alone; `pitch` is the voice's
-// drift and trill factor for this sample.
+// The two synthesised instruments. Their pitch comes from the note alone, moved by the voice's
+// drift and trill in w.pitch; each renders the voice's next n samples into w.out.
 namespace synth
 {
+using expression::twoPi;
+
 // Bandwidths of the three CHANT formant stages times pi, and their centre frequencies by formant set.
 constexpr float formantPiBandwidth[3] = { 251.32742f, 376.99112f, 502.65485f };
 constexpr float formantFrequency[2][3] = { { 600.0f, 1000.0f, 2500.0f }, { 800.0f, 1200.0f, 2800.0f } };
-constexpr float formantWeight[3] = { 0.5f, 0.3f, 0.2f };
 
 inline float noteFrequency (int note) noexcept
 {
@@ -27,35 +26,56 @@ inline float formantPole (float piBandwidth, float sampleRate) noexcept
 
 inline float formantCosine (float frequency, float sampleRate) noexcept
 {
-    return std::cos (frequency * expression::twoPi / sampleRate);
+    return std::cos (frequency * twoPi / sampleRate);
 }
 
-// A sung vowel: a damped ramp pulse with a little noise through three formant stages, with a
-// vibrato whose rate grows with the drift phase.
-inline float chantSample (Voice& v, const BlockValues& b, juce::Random& random, double pitch) noexcept
+// A sung vowel: a damped ramp pulse with a little noise through three formant stages, each adding
+// a low-passed copy of the excitation, with a vibrato whose rate grows with the drift phase.
+inline void renderChant (Voice& v, const BlockValues& b, const float* noise, RenderScratch& w, int n) noexcept
 {
-    const auto vibrato = std::sin (((v.driftPhase * 0.1f + 5.5f) * v.driftPhase) * expression::twoPi * 0.1f);
-    auto f = v.baseFrequency * (float) pitch;
-    f = f * (vibrato * b.vibratoDepth + 1.0f);
+    for (int s = 0; s < n; ++s)
+        w.argA[s] = ((w.driftPhase[s] * 0.1f + 5.5f) * w.driftPhase[s]) * twoPi * 0.1f;
+    fastmath::sines (w.argA, w.sinA, n);
 
-    v.chantPhase += f / b.sampleRate;
-    if (v.chantPhase >= 1.0f)
-        v.chantPhase -= 1.0f;
+    for (int s = 0; s < n; ++s)
+    {
+        auto f = v.baseFrequency * (float) w.pitch[s];
+        f = f * (w.sinA[s] * b.vibratoDepth + 1.0f);
+        w.step[s] = f / b.sampleRate;
+    }
 
-    const auto pulse = std::exp (v.chantPhase * -3.0f) * (v.chantPhase * 2.0f - 1.0f);
-    const auto x = (random.nextFloat() * 2.0f - 1.0f) * 0.03f + pulse;
+    auto chantPhase = v.chantPhase;
+    for (int s = 0; s < n; ++s)
+    {
+        chantPhase += w.step[s];
+        if (chantPhase >= 1.0f)
+            chantPhase -= 1.0f;
+        w.phase[s] = chantPhase;
+    }
+    v.chantPhase = chantPhase;
 
     const auto* cosine = b.formantCosine[v.formantSet];
-    float out[3];
-    for (int k = 0; k < 3; ++k)
+    auto state0 = v.formantState[0], state1 = v.formantState[1], state2 = v.formantState[2];
+    for (int s = 0; s < n; ++s)
     {
-        v.formantState[k] = b.formantPole[k] * v.formantState[k] + b.formantGain[k] * x;
-        out[k] = cosine[k] * v.formantState[k] + x;
+        const auto phase = w.phase[s];
+        const auto pulse = std::exp (phase * -3.0f) * (phase * 2.0f - 1.0f);
+        const auto x = (noise[s] * 2.0f - 1.0f) * 0.03f + pulse;
+
+        state0 = b.formantPole[0] * state0 + b.formantGain[0] * x;
+        state1 = b.formantPole[1] * state1 + b.formantGain[1] * x;
+        state2 = b.formantPole[2] * state2 + b.formantGain[2] * x;
+        const auto o0 = cosine[0] * state0 + x;
+        const auto o1 = cosine[1] * state1 + x;
+        const auto o2 = cosine[2] * state2 + x;
+        w.out[s] = (o0 * 0.5f + o1 * 0.3f + o2 * 0.2f) * 0.7f;
     }
-    return (out[0] * formantWeight[0] + out[1] * formantWeight[1] + out[2] * formantWeight[2]) * 0.7f;
+    v.formantState[0] = state0;
+    v.formantState[1] = state1;
+    v.formantState[2] = state2;
 }
 
-// Per-note constants of the RHODES depth envelope: higher notes lose their bite faster.
+// Per-note constant of the RHODES depth envelope: higher notes lose their bite faster.
 inline float rhodesDecay (int note, float sampleRate) noexcept
 {
     const auto k = juce::jlimit (0.5f, 2.0f, (float) (note - 40) / 40.0f);
@@ -64,31 +84,66 @@ inline float rhodesDecay (int note, float sampleRate) noexcept
 
 // An electric piano: a carrier phase-modulated by a sine with a seventh harmonic, the depth set by
 // velocity and decaying after the attack.
-inline float rhodesSample (Voice& v, const BlockValues& b, double pitch) noexcept
+inline void renderRhodes (Voice& v, const BlockValues& b, RenderScratch& w, int n) noexcept
 {
-    using expression::twoPi;
+    auto envelope = v.modulatorEnvelope;
+    for (int s = 0; s < n; ++s)
+    {
+        envelope = v.envelopeDecay * envelope;
+        if (envelope < 0.001f)
+            envelope = 0.001f;
+        w.index[s] = v.indexScale * envelope;
+    }
+    v.modulatorEnvelope = envelope;
 
-    v.modulatorEnvelope = v.envelopeDecay * v.modulatorEnvelope;
-    if (v.modulatorEnvelope < 0.001f)
-        v.modulatorEnvelope = 0.001f;
+    for (int s = 0; s < n; ++s)
+        w.step[s] = (v.baseFrequency * (float) w.pitch[s]) / b.sampleRate;
 
-    const auto index = v.indexScale * v.modulatorEnvelope;
-    const auto step = (v.baseFrequency * (float) pitch) / b.sampleRate;
+    auto modulatorPhase = v.modulatorPhase;
+    for (int s = 0; s < n; ++s)
+    {
+        modulatorPhase += w.step[s];
+        if (modulatorPhase >= 1.0f)
+            modulatorPhase -= 1.0f;
+        w.phase[s] = modulatorPhase;
+    }
+    v.modulatorPhase = modulatorPhase;
 
-    v.modulatorPhase += step;
-    if (v.modulatorPhase >= 1.0f)
-        v.modulatorPhase -= 1.0f;
-
-    const auto m = std::sin (v.modulatorPhase * twoPi) + std::sin (v.modulatorPhase * 7.0f * twoPi) * 0.15f;
+    for (int s = 0; s < n; ++s)
+    {
+        w.argA[s] = w.phase[s] * twoPi;
+        w.argB[s] = w.phase[s] * 7.0f * twoPi;
+    }
+    fastmath::sines (w.argA, w.sinA, n);
+    fastmath::sines (w.argB, w.sinB, n);
 
     // Strong modulation can push the carrier backwards.
-    v.carrierPhase += m * index * step + step;
-    if (v.carrierPhase >= 1.0f)
-        v.carrierPhase -= std::floor (v.carrierPhase);
-    if (v.carrierPhase < 0.0f)
-        v.carrierPhase += 1.0f;
+    for (int s = 0; s < n; ++s)
+        w.step[s] = (w.sinA[s] + w.sinB[s] * 0.15f) * w.index[s] * w.step[s] + w.step[s];
 
-    const auto c = std::sin (v.carrierPhase * twoPi) + std::sin (v.carrierPhase * 2.0f * twoPi) * 0.08f;
-    return c * 0.7f * expression::tremoloGain (v, b);
+    auto carrierPhase = v.carrierPhase;
+    for (int s = 0; s < n; ++s)
+    {
+        carrierPhase += w.step[s];
+        if (carrierPhase >= 1.0f)
+            carrierPhase -= std::floor (carrierPhase);
+        if (carrierPhase < 0.0f)
+            carrierPhase += 1.0f;
+        w.phase[s] = carrierPhase;
+    }
+    v.carrierPhase = carrierPhase;
+
+    for (int s = 0; s < n; ++s)
+    {
+        w.argA[s] = w.phase[s] * twoPi;
+        w.argB[s] = w.phase[s] * 2.0f * twoPi;
+    }
+    fastmath::sines (w.argA, w.sinA, n);
+    fastmath::sines (w.argB, w.sinB, n);
+
+    for (int s = 0; s < n; ++s)
+        w.out[s] = (w.sinA[s] + w.sinB[s] * 0.08f) * 0.7f;
+
+    expression::applyTremolo (v, b, w, n);
 }
 } // namespace synth

@@ -71,3 +71,24 @@ struct BlockValues
     float formantGain[3] = {};           // 1 - pole
     float formantCosine[2][3] = {};      // by formant set, the stage's cos(2 pi F / sr)
 };
+
+// Work arrays of the voice pass. Voices are rendered one after another over a chunk of samples, so
+// each stage runs as a loop over the chunk; blocks longer than a chunk are rendered in several.
+struct RenderScratch
+{
+    static constexpr int chunk = 256;
+
+    float mix[chunk];                  // sum of the voices, sample by sample
+    int count[chunk];                  // voices met on each sample, frozen and ending ones included
+    float levels[numVoices][chunk];    // each voice's envelope
+    float noise[numVoices][chunk];     // CHANT's noise draws, taken in sample-then-voice order
+
+    // One voice at a time:
+    float semitones[chunk];
+    double pitch[chunk];
+    double increment[chunk];
+    float driftPhase[chunk];
+    float argA[chunk], argB[chunk], sinA[chunk], sinB[chunk];
+    float step[chunk], index[chunk], phase[chunk];
+    float out[chunk];
+};

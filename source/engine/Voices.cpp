@@ -111,55 +111,110 @@ void KestruneProcessor::releaseAllVoices()
             v.releasing = true;
 }
 
-// The instrument selected now decides how every voice sounds, whichever instrument started it. A
-// voice without a zone under a sampled instrument is frozen: counted, but neither rendered nor ended.
-float KestruneProcessor::voicePass (int& voiceCount) noexcept
+// Runs the voice's envelope over the next n samples into `levels` and counts the voice on each
+// sample it is met. Returns how many samples it renders: all n, or fewer when its release ends
+// (it is freed on that sample, counted but silent).
+static int advanceEnvelope (Voice& v, const BlockValues& b, float* levels, int* count, int n) noexcept
 {
-    const auto synthesised = isSynthesised (activeInstrument);
-    auto sum = 0.0f;
-    voiceCount = 0;
-
-    for (auto& v : voices)
+    int rendered = n;
+    auto level = v.level;
+    if (! v.releasing)
     {
+        for (int s = 0; s < n; ++s)
+            levels[s] = level = juce::jmin (level + b.attackStep, 1.0f);
+    }
+    else
+    {
+        for (int s = 0; s < n; ++s)
+        {
+            level -= b.releaseStep;
+            if (level <= 0.0f)
+            {
+                v.active = false;
+                rendered = s;
+                break;
+            }
+            levels[s] = level;
+        }
+    }
+    v.level = level;
+
+    const auto met = v.active ? n : rendered + 1;
+    for (int s = 0; s < met; ++s)
+        ++count[s];
+    return rendered;
+}
+
+// The voices' sum for the next n samples (at most one chunk) into scratch.mix, their count into
+// scratch.count. The instrument selected now decides how every voice sounds, whichever instrument
+// started it. A voice without a zone under a sampled instrument is frozen: counted, but neither
+// rendered nor ended.
+void KestruneProcessor::renderVoices (int n) noexcept
+{
+    jassert (n <= RenderScratch::chunk);
+    auto& w = scratch;
+    std::fill (w.mix, w.mix + n, 0.0f);
+    std::fill (w.count, w.count + n, 0);
+
+    const auto synthesised = isSynthesised (activeInstrument);
+    int rendered[numVoices] = {};
+
+    for (int i = 0; i < numVoices; ++i)
+    {
+        auto& v = voices[i];
         if (! v.active)
             continue;
 
-        ++voiceCount;
-
         if (v.zone == nullptr && ! synthesised)
+        {
+            for (int s = 0; s < n; ++s)
+                ++w.count[s];
             continue;
-
-        if (! v.releasing)
-        {
-            v.level = juce::jmin (v.level + block.attackStep, 1.0f);
         }
-        else
-        {
-            v.level -= block.releaseStep;
-            if (v.level <= 0.0f)
-            {
-                v.active = false;
-                continue;
-            }
-        }
-
-        if (v.gliding)
-            expression::advanceGlide (v);
-
-        const auto trill = expression::trillOffset (v, block, modWheel);
-        const auto drift = expression::driftOffset (v, block);
-        const auto pitch = expression::pitchFactor (drift + trill);
-
-        float output;
-        if (activeInstrument == chant)
-            output = synth::chantSample (v, block, random, pitch);
-        else if (activeInstrument == rhodes)
-            output = synth::rhodesSample (v, block, pitch);
-        else
-            output = sampled::nextSample (v, pitch);
-
-        sum += output * v.level * v.velocity;
+        rendered[i] = advanceEnvelope (v, block, w.levels[i], w.count, n);
     }
 
-    return sum;
+    // CHANT draws its noise sample by sample, voice by voice, from the engine's one random sequence.
+    if (activeInstrument == chant)
+        for (int s = 0; s < n; ++s)
+            for (int i = 0; i < numVoices; ++i)
+                if (s < rendered[i])
+                    w.noise[i][s] = random.nextFloat();
+
+    for (int i = 0; i < numVoices; ++i)
+    {
+        const auto m = rendered[i];
+        if (m == 0)
+            continue;
+
+        auto& v = voices[i];
+        expression::pitchOffsets (v, block, modWheel, w, m);
+
+        if (activeInstrument == chant || activeInstrument == rhodes)
+        {
+            // The glide moves only the read speed of a recording, but it runs its course here too.
+            for (int s = 0; s < m && v.gliding; ++s)
+                expression::advanceGlide (v);
+
+            if (activeInstrument == chant)
+                synth::renderChant (v, block, w.noise[i], w, m);
+            else
+                synth::renderRhodes (v, block, w, m);
+        }
+        else
+        {
+            sampled::renderSampled (v, w, m);
+        }
+
+        const auto* levels = w.levels[i];
+        for (int s = 0; s < m; ++s)
+            w.mix[s] += w.out[s] * levels[s] * v.velocity;
+    }
+}
+
+float KestruneProcessor::voicePass (int& voiceCount) noexcept
+{
+    renderVoices (1);
+    voiceCount = scratch.count[0];
+    return scratch.mix[0];
 }

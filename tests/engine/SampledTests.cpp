@@ -13,6 +13,15 @@ SampleZone zoneOf (const std::vector<float>& frames)
     zone.loaded = true;
     return zone;
 }
+
+// One sample of the voice at the given pitch factor.
+float nextSample (Voice& v, double pitch)
+{
+    auto w = std::make_unique<RenderScratch>();
+    w->pitch[0] = pitch;
+    sampled::renderSampled (v, *w, 1);
+    return w->out[0];
+}
 } // namespace
 
 TEST (SampledVoice, IncrementAtTheRootFollowsTheHostRate)
@@ -46,7 +55,7 @@ TEST (SampledVoice, ReadsFrameZeroFirstThenInterpolates)
 
     const float expected[] = { 0.25f, 0.25f + 0.75f * 0.75f, 1.0f + 0.5f * -2.0f, -1.0f + 0.25f * 1.5f };
     for (auto e : expected)
-        EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), e);
+        EXPECT_FLOAT_EQ (nextSample (v, 1.0), e);
     EXPECT_DOUBLE_EQ (v.readPosition, 3.0);
 }
 
@@ -64,19 +73,19 @@ TEST (SampledVoice, LoopsTheLastThirtyPercentWithACrossfade)
     EXPECT_EQ (v.crossfadeLength, 3);
 
     v.readPosition = 17.0;
-    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), 18.0f);                                   // remaining 3: no blend
-    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), (1.0f - 2.0f / 3.0f) * 16.0f + 2.0f / 3.0f * 19.0f);
-    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), (1.0f - 1.0f / 3.0f) * 17.0f + 1.0f / 3.0f * 20.0f);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 18.0f);                                   // remaining 3: no blend
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), (1.0f - 2.0f / 3.0f) * 16.0f + 2.0f / 3.0f * 19.0f);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), (1.0f - 1.0f / 3.0f) * 17.0f + 1.0f / 3.0f * 20.0f);
 
     // Past the end the fraction is dropped and reading resumes at loopStart itself.
     v.readPosition = 20.6;
-    EXPECT_FLOAT_EQ (sampled::nextSample (v, 1.0), 15.0f);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 15.0f);
     EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
 
     // An increment larger than the loop still wraps to loopStart, never further.
     v.readPosition = 19.0;
-    sampled::nextSample (v, 50.0);
-    sampled::nextSample (v, 1.0);
+    nextSample (v, 50.0);
+    nextSample (v, 1.0);
     EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
 }
 
@@ -102,7 +111,7 @@ TEST (SampledVoice, TinyRecordingsLoopWithoutBlend)
     sampled::attachZone (v, &zone, 44100.0);
     v.currentIncrement = 0.5;
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ (sampled::nextSample (v, 1.0), 3.0f);
+        EXPECT_EQ (nextSample (v, 1.0), 3.0f);
 }
 
 TEST (SampledVoice, FirstOutputOfANoteIsFrameZero)
