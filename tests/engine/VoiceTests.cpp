@@ -88,10 +88,12 @@ TEST (MidiPass, ReleasesAndStops)
 
 TEST (MidiPass, EveryChannelActsAlike)
 {
+    auto p = plainProcessor();
+    useSyntheticZone (*p, harp, constant (1000));
     for (int channel = 0; channel < 16; ++channel)
     {
-        auto p = plainProcessor();
-        useSyntheticZone (*p, harp, constant (1000));
+        p->stopAllVoices();
+        p->modWheel = 0.0f;
         apply (*p, midiOf ({ cc (1, 100, channel), on (70, 100, channel) }));
         ASSERT_TRUE (p->voices[0].active) << channel;
         EXPECT_FLOAT_EQ (p->voices[0].velocity, 100.0f * 0.007874016f);
