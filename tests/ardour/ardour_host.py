@@ -38,8 +38,7 @@ TAIL_SECONDS = 2.0      # the plug-in's reported tail
 # Ardour 7.3 dies now and then inside its own export graph teardown or butler thread (seen in
 # core dumps; the plug-in runs clean under valgrind). A run killed by a signal is repeated.
 ARDOUR_ATTEMPTS = 3
-EXPORT_FORMAT_ID = "89e573e7-aba7-4e5f-86e6-e0d55ef349e6"
-EXPORT_PRESET_ID = "7dcc38fb-abb4-48f1-8f06-134e1071c1c2"
+EXPORT_PRESET_ID = re.search(r'<ExportPreset id="([^"]+)"', (HERE / "export/kestrune-float.preset").read_text()).group(1)
 LV2_URI = "urn:zarnithquorlebrefton:kestrune"
 VST3_NAME = "Zarnith Quorle Kestrune"
 
@@ -250,7 +249,8 @@ class Sandbox:
         config = home / ".config/ardour7"
         (config / "scripts").mkdir(parents=True)
         shutil.copy(HERE / "kestrune_phrase.lua", config / "scripts")
-        self._write_export_preset(config / "export")
+        # Exports as 32-bit float WAV at the session rate, no dither, no normalising.
+        shutil.copytree(HERE / "export", config / "export")
 
         plugin_dir = home / (".vst3" if fmt == "vst3" else ".lv2")
         plugin_dir.mkdir(parents=True)
@@ -262,46 +262,6 @@ class Sandbox:
             os.utime(path, (past, past), follow_symlinks=False)
         if fmt == "vst3":
             self._scan_vst3()
-
-    def _write_export_preset(self, folder):
-        folder.mkdir(parents=True)
-        (folder / "kestrune-float.format").write_text(f"""<?xml version="1.0" encoding="UTF-8"?>
-<ExportFormatSpecification name="Kestrune float" id="{EXPORT_FORMAT_ID}" with-cue="false" with-toc="false"
-  with-mp4chaps="false" command="" analyse="false" soundcloud-upload="false">
-  <Encoding id="F_WAV" type="T_Sndfile" extension="wav" name="WAV" has-sample-format="true" channel-limit="256"/>
-  <SampleRate rate="1"/>
-  <SRCQuality quality="SRC_SincBest"/>
-  <EncodingOptions>
-    <Option name="sample-format" value="SF_Float"/>
-    <Option name="dithering" value="D_None"/>
-    <Option name="tag-metadata" value="false"/>
-    <Option name="tag-support" value="false"/>
-    <Option name="broadcast-info" value="false"/>
-  </EncodingOptions>
-  <Processing>
-    <Normalize enabled="false" loudness="no" dbfs="0" lufs="-23" dbtp="-1"/>
-    <Silence>
-      <Start><Trim enabled="false"/><Add enabled="false"><Duration format="Timecode" hours="0" minutes="0" seconds="0" frames="0"/></Add></Start>
-      <End><Trim enabled="false"/><Add enabled="false"><Duration format="Timecode" hours="0" minutes="0" seconds="0" frames="0"/></Add></End>
-    </Silence>
-  </Processing>
-</ExportFormatSpecification>
-""")
-        (folder / "kestrune-float.preset").write_text(f"""<?xml version="1.0" encoding="UTF-8"?>
-<ExportPreset id="{EXPORT_PRESET_ID}" name="Kestrune float">
-  <ExportFormat id="{EXPORT_FORMAT_ID}"/>
-  <ExportFilename>
-    <Folder relative="1" path="export"/>
-    <Field name="label" enabled="0"/>
-    <Field name="session" enabled="0"/>
-    <Field name="snapshot" enabled="0"/>
-    <Field name="timespan" enabled="1"/>
-    <Field name="revision" enabled="0"/>
-    <Field name="time" enabled="0" value="T_None"/>
-    <Field name="date" enabled="0" value="D_None"/>
-  </ExportFilename>
-</ExportPreset>
-""")
 
     def _scan_vst3(self):
         scanner = ARDOUR_LIB / "ardour-vst3-scanner"
