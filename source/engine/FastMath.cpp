@@ -2,7 +2,18 @@
 
 #include <cmath>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__linux__)
+#if defined(__has_feature)
+ #if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+  #define KESTRUNE_SANITIZED 1
+ #endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+ #define KESTRUNE_SANITIZED 1
+#endif
+
+// The clones are chosen by a resolver that runs while the module is being relocated; sanitizer
+// builds instrument it before their run-time exists, so they keep the one portable version.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__linux__) && ! defined(KESTRUNE_SANITIZED)
  #define KESTRUNE_VECTOR_CLONES __attribute__ ((target_clones ("arch=x86-64-v3", "default")))
 #else
  #define KESTRUNE_VECTOR_CLONES
