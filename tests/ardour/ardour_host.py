@@ -39,8 +39,10 @@ TAIL_SECONDS = 2.0      # the plug-in's reported tail
 # core dumps; the plug-in runs clean under valgrind). A run killed by a signal is repeated.
 ARDOUR_ATTEMPTS = 3
 EXPORT_PRESET_ID = re.search(r'<ExportPreset id="([^"]+)"', (HERE / "export/kestrune-float.preset").read_text()).group(1)
+PLUGIN_NAME = "Zarnith Quorle Kestrune"
 LV2_URI = "urn:zarnithquorlebrefton:kestrune"
-VST3_NAME = "Zarnith Quorle Kestrune"
+# JUCE's VST3 component class ID: a fixed prefix, then the manufacturer and plug-in codes.
+VST3_CLASS_ID = "ABCDEF019182FAEB" + "ZQBx".encode().hex().upper() + "ZQK4".encode().hex().upper()
 
 # id, name, start, end, skew, default (bools and the choice as 0..1 and 0..7).
 PARAMETERS = [
@@ -69,9 +71,10 @@ NOT_REPEATABLE = {
     "CHANT": "each note draws noise and a detuning at random",
     "RHODES": "each note starts its modulator at a random phase",
 }
-# Their level in half-second windows; the random phases move it by up to about 2 dB.
+# Their level in half-second windows. The random draws move it: two renders of one RHODES note
+# were measured up to 4 dB apart during its attack.
 ENVELOPE_WINDOW = 0.5
-ENVELOPE_TOLERANCE_DB = 3.0
+ENVELOPE_TOLERANCE_DB = 6.0
 
 
 class Failure(Exception):
@@ -283,7 +286,7 @@ class Sandbox:
             host = to_normalised(pid, value) if self.fmt == "vst3" else value
             assignments.append(f"{PARAM[pid][1]}={host:.9g}")
         env = dict(self.env, KT_MODE=mode, KT_SESSION=str(session), KT_TYPE=self.fmt.upper(),
-                   KT_PLUGIN=VST3_NAME if self.fmt == "vst3" else LV2_URI, KT_BUFFER=str(BUFFER),
+                   KT_PLUGIN=PLUGIN_NAME, KT_BUFFER=str(BUFFER),
                    KT_PHRASE="1" if phrase_on else "0", KT_SET=";".join(assignments), KT_SNAPSHOT=snapshot,
                    KT_EXPORT=export, KT_EXPORT_DIR=str(self.root / "export"), KT_SECONDS=str(seconds),
                    KT_PRESET=EXPORT_PRESET_ID)
@@ -500,6 +503,9 @@ def case_parameters(box):
     """Instantiated by name, the plug-in shows its twelve parameters, named, at their defaults."""
     report = box.run("create", box.session("parameters"), phrase_on=False)
     print(f"plug-in {report.plugin}; Ardour shows {len(report.controls)} controls:")
+    identity = f"{PLUGIN_NAME}|{VST3_CLASS_ID if box.fmt == 'vst3' else LV2_URI}"
+    if report.plugin != identity:
+        raise Failure(f"Ardour found {report.plugin!r}, expected {identity!r}")
     for name, value, lower, upper, default, kind in report.controls:
         print(f"  {name:14s} {value:<10.6g} range {lower:g}..{upper:g} default {default:g} ({kind})")
     own = report.own_controls()

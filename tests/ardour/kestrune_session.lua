@@ -3,7 +3,7 @@
 --
 -- KT_MODE        create | reload
 -- KT_SESSION     session folder (its last path element is the session name)
--- KT_TYPE        VST3 or LV2; KT_PLUGIN the plug-in's name (VST3) or URI (LV2)
+-- KT_TYPE        VST3 or LV2; KT_PLUGIN the plug-in's name
 -- KT_PHRASE      create only: "1" puts the phrase generator in front of the instrument
 -- KT_SET         create only: "Name=value;Name=value" (controls by the names Ardour shows, host units)
 -- KT_SNAPSHOT    save the session under this snapshot name ("" = the session's own name)
