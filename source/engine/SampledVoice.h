@@ -30,12 +30,17 @@ inline void attachZone (Voice& v, const SampleZone* zone, double hostRate) noexc
 // moves sample by sample. The read comes first, so a note's first output is frame 0 exactly.
 inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
 {
-    for (int s = 0; s < n; ++s)
+    const auto gliding = v.gliding;
+    if (gliding)
     {
-        if (v.gliding)
-            expression::advanceGlide (v);
-        w.increment[s] = v.currentIncrement;
+        for (int s = 0; s < n; ++s)
+        {
+            if (v.gliding)
+                expression::advanceGlide (v);
+            w.increment[s] = v.currentIncrement;
+        }
     }
+    const auto increment = v.currentIncrement;
 
     const auto* data = v.frames;
     const auto len = v.length;
@@ -65,7 +70,7 @@ inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
                 y = (1.0f - wet) * data[j] + wet * y;
         }
 
-        position += w.pitch[s] * w.increment[s];
+        position += w.pitch[s] * (gliding ? w.increment[s] : increment);
         w.out[s] = y;
     }
     v.readPosition = position;
