@@ -47,6 +47,12 @@ class XWindows:
         x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
             [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
         x.XFree.argtypes = [ctypes.c_void_p]
+        x.XGetImage.restype = ctypes.c_void_p
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XGetPixel.restype = ctypes.c_ulong
+        x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+        x.XDestroyImage.argtypes = [ctypes.c_void_p]
         x.XCloseDisplay.argtypes = [ctypes.c_void_p]
         self.display = x.XOpenDisplay(None)
         if not self.display:
@@ -88,15 +94,26 @@ class XWindows:
         return wh[0].value, wh[1].value
 
     def named(self):
-        """(name, width, height) of every named window, depth first."""
+        """(name, width, height, id) of every named window, depth first."""
         found, stack = [], [self.x.XDefaultRootWindow(self.display)]
         while stack:
             window = stack.pop()
             name = self._name(window)
             if name:
-                found.append((name, *self._size(window)))
+                found.append((name, *self._size(window), window))
             stack.extend(self._children(window))
         return found
+
+    def colours(self, window, width, height, grid=32):
+        """How many distinct colours a grid of points across the window shows (1 = blank)."""
+        all_planes, z_pixmap = 0xFFFFFFFF, 2
+        image = self.x.XGetImage(self.display, window, 0, 0, width, height, all_planes, z_pixmap)
+        if not image:
+            return 0
+        seen = {self.x.XGetPixel(image, width * i // grid, height * j // grid)
+                for i in range(grid) for j in range(grid)}
+        self.x.XDestroyImage(image)
+        return len(seen)
 
     def close(self):
         self.x.XCloseDisplay(self.display)
@@ -137,6 +154,10 @@ def main():
         time.sleep(2.0)  # a few seconds of the editor's timers and repaints
         if proc.poll() is not None:
             raise RuntimeError(f"the app died while idle with {proc.returncode}")
+        colours = xw.colours(window[3], window[1], window[2])
+        print(f"the window shows {colours} distinct colours on a 32 x 32 grid")
+        if colours < 3:
+            raise RuntimeError("the window is blank: the editor drew nothing")
 
         proc.send_signal(signal.SIGINT)
         code = proc.wait(timeout=QUIT_TIMEOUT)
