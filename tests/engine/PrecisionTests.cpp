@@ -60,12 +60,15 @@ float largestDifference (int instrument, double rate, const std::vector<Step>& s
                 midi.addEvent (e.data(), (int) e.size(), position++);
         }
 
-        juce::AudioBuffer<float> ours (2, 512), theirs (2, 512);
+        // Sizes around the engine's internal chunk of 256 samples.
+        const int sizes[] = { 512, 700, 1, 256, 37 };
+        const auto size = sizes[b % 5];
+        juce::AudioBuffer<float> ours (2, size), theirs (2, size);
         p.processBlock (ours, midi);
         reference.process (theirs, midi, readBack (p));
 
         for (int ch = 0; ch < 2; ++ch)
-            for (int s = 0; s < 512; ++s)
+            for (int s = 0; s < size; ++s)
                 worst = std::max (worst, std::abs (ours.getSample (ch, s) - theirs.getSample (ch, s)));
     }
     return worst;
