@@ -54,6 +54,49 @@ TEST (CRTOverlay, ScanLinesBandAndVignette)
     EXPECT_EQ (image.getPixelAt (0, 1).getRed(), 0);
 }
 
+TEST (CRTOverlay, CachedVignetteIsIdenticalToTheGradientFill)
+{
+    // An opaque, varied ground, so any difference in blending would show.
+    const auto ground = [] (int w, int h)
+    {
+        juce::Image image (juce::Image::ARGB, w, h, true);
+        juce::Random random (7);
+        juce::Image::BitmapData data (image, juce::Image::BitmapData::writeOnly);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                data.setPixelColour (x, y, juce::Colour (0xff000000u | (juce::uint32) random.nextInt (0x1000000)));
+        return image;
+    };
+
+    for (const auto size : { juce::Point<int> (720, 540), juce::Point<int> (720, 480), juce::Point<int> (101, 37),
+                             juce::Point<int> (3, 500), juce::Point<int> (1, 1) })
+    {
+        SCOPED_TRACE (juce::String (size.x) + " x " + juce::String (size.y));
+        const auto base = ground (size.x, size.y);
+        auto direct = base.createCopy();
+        {
+            juce::Graphics g (direct);
+            CRTOverlay::fillVignette (g, size.x, size.y);
+        }
+
+        CRTOverlay overlay;
+        overlay.setSize (size.x, size.y);
+        for (const char* pass : { "building the cache", "from the cache" })
+        {
+            auto cached = base.createCopy();
+            {
+                juce::Graphics g (cached);
+                overlay.drawCachedVignette (g);
+            }
+            int differing = 0;
+            for (int y = 0; y < size.y; ++y)
+                for (int x = 0; x < size.x; ++x)
+                    differing += direct.getPixelAt (x, y) != cached.getPixelAt (x, y) ? 1 : 0;
+            EXPECT_EQ (differing, 0) << pass;
+        }
+    }
+}
+
 TEST (CRTOverlay, IgnoresTheMouseAndSurvivesZeroHeight)
 {
     CRTOverlay overlay;
