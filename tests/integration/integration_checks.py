@@ -259,7 +259,7 @@ def render(args):
         check(20 * math.log10(max(peak(during), 1e-12)) > AUDIBLE_DB, f"{label}: the notes are silent")
 
     defaults = host(args, "render", args.bundle, str(midi), str(work / "render_default_tail.wav"))
-    check(", 108000 frames" in defaults.stdout, f"default tail is not the plug-in's 2 s: {defaults.stdout}")
+    check(", 156000 frames" in defaults.stdout, f"default tail is not the plug-in's 2 s: {defaults.stdout}")
 
 
 def host_errors(args):
