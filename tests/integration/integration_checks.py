@@ -7,6 +7,7 @@ import argparse
 import base64
 import json
 import math
+import os
 import pathlib
 import re
 import struct
@@ -34,8 +35,8 @@ def check(condition, message):
         raise CheckFailed(message)
 
 
-def host(args, *command, expect=0):
-    result = subprocess.run([args.host, *command], capture_output=True, text=True, timeout=240)
+def host(args, *command, expect=0, env=None):
+    result = subprocess.run([args.host, *command], capture_output=True, text=True, timeout=240, env=env)
     if expect is not None and result.returncode != expect:
         raise CheckFailed(f"kestrune-host {' '.join(command)} exited {result.returncode}, expected {expect}\n"
                           f"stdout: {result.stdout}\nstderr: {result.stderr}")
@@ -288,6 +289,9 @@ def host_errors(args):
         result = host(args, *command, expect=code)
         check(message in result.stderr, f"{' '.join(command)}: stderr {result.stderr!r} lacks {message!r}")
     check(host(args, "--help").stdout.startswith("kestrune-host"), "--help prints no usage")
+    no_display = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    result = host(args, "editor", args.bundle, "--seconds", "0", expect=1, env=no_display)
+    check("no X display" in result.stderr, f"editor without a display: {result.stderr!r}")
 
 
 def editor(args):

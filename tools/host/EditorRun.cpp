@@ -98,6 +98,9 @@ void click (x11::Pointer& pointer, HostWindow& window, juce::Component& editor, 
 
 int runEditor (const Options& options)
 {
+    if (! x11::displayIsAvailable())
+        throw HostError { "no X display (set DISPLAY, or run under xvfb-run -a)" };
+
     HostSession session (juce::File (options.positional[0]), editorSampleRate, editorBlockSize);
     auto& plugin = *session.instance;
     session.applySettings (options.settings);

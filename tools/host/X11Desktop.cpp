@@ -40,6 +40,17 @@ void prepareForThreadsAndErrors()
     XSetErrorHandler (tolerateError);
 }
 
+bool displayIsAvailable()
+{
+    auto* display = XOpenDisplay (nullptr);
+
+    if (display == nullptr)
+        return false;
+
+    XCloseDisplay (display);
+    return true;
+}
+
 juce::Image grabWindowArea (void* nativeWindow, juce::Rectangle<int> area)
 {
     auto* display = XOpenDisplay (nullptr);

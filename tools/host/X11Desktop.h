@@ -11,6 +11,9 @@ namespace host::x11
 // under a bare X server (no window manager) harmless BadAtom errors are routine.
 void prepareForThreadsAndErrors();
 
+// Whether an X server answers at $DISPLAY; without one JUCE cannot create a window at all.
+bool displayIsAvailable();
+
 // The pixels on screen inside the given area of a top-level window, child windows included
 // (a plug-in's editor lives in its own child window that the host's JUCE never paints).
 // Returns a null image when the area cannot be read (off screen, no display).
