@@ -259,6 +259,15 @@ def render(args):
         during = frames[int(first_note * rate):int(end_of_events * rate)]
         check(20 * math.log10(max(peak(during), 1e-12)) > AUDIBLE_DB, f"{label}: the notes are silent")
 
+    # A saved state applies before rendering, and --set applies after it.
+    muted = work / "render_muted_state.bin"
+    host(args, "state", "save", args.bundle, str(muted), "--set", "volume=0")
+    for extra, audible in [([], False), (["--set", "volume=80"], True)]:
+        out = work / "render_with_state.wav"
+        host(args, "render", args.bundle, str(midi), str(out), "--state", str(muted), "--float", *extra)
+        level = peak(read_wav(out)[4])
+        check((level > SILENCE) == audible, f"render --state with {extra}: peak {level}")
+
     defaults = host(args, "render", args.bundle, str(midi), str(work / "render_default_tail.wav"))
     check(", 156000 frames" in defaults.stdout, f"default tail is not the plug-in's 2 s: {defaults.stdout}")
 
