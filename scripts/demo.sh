@@ -6,7 +6,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 bash "$ROOT/scripts/setup.sh"
 configure
-build --target Kestrune_VST3 Kestrune_Standalone kestrune-host $( [ "${KESTRUNE_LV2:-ON}" = OFF ] || echo Kestrune_LV2 )
+echo "Building (log: $BUILD/demo-build.log) ..."
+build --target Kestrune_VST3 Kestrune_Standalone kestrune-host $( [ "${KESTRUNE_LV2:-ON}" = OFF ] || echo Kestrune_LV2 ) \
+  > "$BUILD/demo-build.log" 2>&1 || { tail -40 "$BUILD/demo-build.log"; exit 1; }
 
 ARTEFACTS="$BUILD/Kestrune_artefacts/Release"
 NAME="Zarnith Quorle Kestrune"
@@ -35,6 +37,6 @@ for instrument in BAGPIPES RECORDER HARP GUITAR ORGAN HORN CHANT RHODES; do
     RHODES) midi="$OUT/phrase-modwheel.mid" ;;
   esac
   file="$OUT/$(echo "$instrument" | tr 'A-Z' 'a-z').wav"
-  "$HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" >/dev/null
+  "$HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" --float >/dev/null
   echo "Rendered $instrument:$(printf '%*s' $((10 - ${#instrument})) '') $file"
 done
