@@ -622,15 +622,17 @@ def main():
         return 1
 
     started = time.monotonic()
-    box = Sandbox(args.format, bundle)
+    box = None
     ok = False
     try:
+        box = Sandbox(args.format, bundle)
         CASES[args.case](box, *args.args)
         ok = True
     except (Failure, subprocess.TimeoutExpired) as e:
         print(f"FAIL: {e}")
     finally:
-        box.close(keep=args.keep)
+        if box is not None:
+            box.close(keep=args.keep)
     print(f"{'PASS' if ok else 'FAIL'} in {time.monotonic() - started:.1f} s")
     return 0 if ok else 1
 
