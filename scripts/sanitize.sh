@@ -16,7 +16,7 @@ BUILD="$ROOT/build-$SAN"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZER="$SAN" \
   -DKESTRUNE_LV2=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
 
-targets=(kestrune_engine_handover_tests kestrune_editor_tests)
+targets=(kestrune_handover_tests kestrune_editor_tests)
 [ "$QUICK" = --quick ] || targets+=(kestrune_core_tests kestrune_engine_tests kestrune_samplebank_tests)
 cmake --build "$BUILD" -j"$JOBS" --target "${targets[@]}"
 
@@ -24,7 +24,7 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export ASAN_OPTIONS="detect_leaks=1 abort_on_error=1"
 run() { xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"; }
 
-run "$BUILD/tests/engine/kestrune_engine_handover_tests"
+run "$BUILD/tests/core/kestrune_handover_tests"
 if [ "$QUICK" = --quick ]; then
   run "$BUILD/tests/editor/kestrune_editor_tests" --gtest_filter='EditorLifecycle.*'
 else
