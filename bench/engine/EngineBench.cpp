@@ -117,7 +117,6 @@ double renderFluidsynth (const juce::String& soundFont, int program, int modWhee
 
 int main (int argc, char** argv)
 {
-    juce::ScopedJuceInitialiser_GUI juce;
     const auto seconds = argc > 1 ? std::atof (argv[1]) : 60.0;
     const juce::String soundFont = argc > 2 ? argv[2] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     const juce::String only = argc > 3 ? argv[3] : "";
