@@ -395,12 +395,13 @@ juce::String describeParameters (const HostSession& session)
         else if (spec != nullptr && spec->kind == kestrune::ParameterKind::choice)
             range = choicesOf (*spec).joinIntoString (" ");
 
-        out << juce::String (p->getParameterIndex()).paddedRight (' ', 7)
-            << (spec != nullptr ? juce::String (spec->id) : parameterId (*p)).paddedRight (' ', 12)
-            << p->getName (256).paddedRight (' ', 16)
-            << defaultText (*p).paddedRight (' ', 12)
-            << p->getCurrentValueAsText().paddedRight (' ', 12)
-            << range.trimEnd() << "\n";
+        const auto line = juce::String (p->getParameterIndex()).paddedRight (' ', 7)
+                          + (spec != nullptr ? juce::String (spec->id) : parameterId (*p)).paddedRight (' ', 12)
+                          + p->getName (256).paddedRight (' ', 16)
+                          + defaultText (*p).paddedRight (' ', 12)
+                          + p->getCurrentValueAsText().paddedRight (' ', 12)
+                          + range;
+        out << line.trimEnd() << "\n";
     }
 
     return out;
