@@ -433,7 +433,9 @@ def render_automation(args):
 
 
 def host_errors(args):
-    work = pathlib.Path(args.work)
+    # A folder of its own: the checks run in parallel, and this one looks for leftover files.
+    work = pathlib.Path(args.work) / "host_errors"
+    work.mkdir(exist_ok=True)
     not_midi = work / "not_a_midi_file.mid"
     not_midi.write_bytes(b"RIFF this is no MIDI file")
     one_note = smf(480, [[(0, note_on(60)), (240, note_off(60))]])
