@@ -22,6 +22,7 @@ PACKAGE = "kestrune"
 PRODUCT = "Zarnith Quorle Kestrune"
 VST3 = f"/usr/lib/vst3/{PRODUCT}.vst3"
 LV2 = f"/usr/lib/lv2/{PRODUCT}.lv2"
+LV2_URI = "urn:zarnithquorlebrefton:kestrune"
 DOC = f"/usr/share/doc/{PACKAGE}"
 # Files the package must hold, with their modes: programs run, everything else is only read.
 EXPECTED = {
@@ -162,6 +163,24 @@ def check_lintian(deb):
             print(f"accepted: {tag}: {reason}")
 
 
+def check_lv2info():
+    """lilv, which LV2 hosts read bundles with, finds the installed LV2 on its default path, and the
+    maintainer's details point nowhere they should not (an empty IRI resolves to the .ttl file)."""
+    if shutil.which("lv2info") is None:
+        print("lv2info (lilv-utils) is not installed: not checked")
+        return
+    env = {k: v for k, v in os.environ.items() if k != "LV2_PATH"}
+    text = run("lv2info", LV2_URI, env=env).stdout
+    bundle = re.search(r"^\s*Bundle:\s+(\S+)", text, re.M)
+    expected = "file://" + LV2.replace(" ", "%20") + "/"
+    if not bundle or bundle.group(1) != expected:
+        raise Failure(f"lv2info finds the LV2 at {bundle.group(1) if bundle else 'no bundle'}, expected {expected}")
+    bad = re.findall(r"^\s*Author (?:Email|Homepage):.*file:.*$", text, re.M)
+    if bad:
+        raise Failure(f"lv2info shows the .ttl file as the author's address: {bad}")
+    print(f"lv2info reads {LV2_URI} from {bundle.group(1)}")
+
+
 def check_in_ardour(harness):
     for fmt in ("vst3", "lv2"):
         result = run(sys.executable, harness, "--format", fmt, "--installed", "--host", "/usr/bin/kestrune-host",
@@ -209,6 +228,7 @@ def main():
         run("dpkg", "-i", deb)
         installed = True
         run("/usr/bin/kestrune-host", "--help")
+        check_lv2info()
         if shutil.which("ardour7-lua") is None:
             print("SKIP: Ardour (ardour7-lua) is not installed: the installed plug-ins were not loaded")
             status = SKIP
