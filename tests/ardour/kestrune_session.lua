@@ -18,10 +18,12 @@ local function env (name, fallback)
 	return v
 end
 
+local session_open = false
+
 local function finish (code)
-	-- Everything the test reads is out before the engine stops. Leaving without closing the session
-	-- skips a teardown this test has no use for.
+	-- Everything the test reads is out before the session closes and the engine stops.
 	io.stdout:flush ()
+	if session_open then close_session () end
 	AudioEngine:stop (false)
 	os.exit (code)
 end
@@ -51,6 +53,7 @@ else
 	s = load_session (session_dir, session_name)
 end
 if not s then fail ("cannot open session " .. session_dir) end
+session_open = true
 print ("KT BUFFER " .. backend:buffer_size ())
 
 if mode == "create" then
