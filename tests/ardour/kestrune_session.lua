@@ -6,6 +6,7 @@
 -- KT_TYPE        VST3 or LV2; KT_PLUGIN the plug-in's name
 -- KT_PHRASE      create only: "1" puts the phrase generator in front of the instrument
 -- KT_SET         create only: "Name=value;Name=value" (controls by the names Ardour shows, host units)
+-- KT_AUTOMATE    create only: "Name=sample:value,sample:value;..." automation the session plays back
 -- KT_SNAPSHOT    save the session under this snapshot name ("" = the session's own name)
 -- KT_EXPORT      export file name without extension ("" = no export); KT_EXPORT_DIR its folder,
 --                KT_SECONDS its length, KT_PRESET the export preset's id
@@ -17,10 +18,13 @@ local function env (name, fallback)
 	return v
 end
 
+local session_open = false
+
 local function finish (code)
-	-- Closing a session crashes this Ardour at random: stop the engine and leave.
-	AudioEngine:stop (false)
+	-- Everything the test reads is out before the session closes and the engine stops.
 	io.stdout:flush ()
+	if session_open then close_session () end
+	AudioEngine:stop (false)
 	os.exit (code)
 end
 
@@ -49,6 +53,7 @@ else
 	s = load_session (session_dir, session_name)
 end
 if not s then fail ("cannot open session " .. session_dir) end
+session_open = true
 print ("KT BUFFER " .. backend:buffer_size ())
 
 if mode == "create" then
@@ -93,8 +98,9 @@ print ("KT LATENCY " .. insert:signal_latency () .. "|" .. route:signal_latency 
 
 -- The instrument's controls as Ardour offers them: plug-in ports (VST3 parameters, LV2 control
 -- ports), then LV2 properties (JUCE publishes LV2 parameters as patch properties). Ardour lists no
--- properties among the automatable parameters, so they are looked up by their URID, which Ardour
--- hands out counting from 1 as it meets URIs.
+-- properties among the automatable parameters (its editor offers no lanes for them), so they are
+-- looked up by their URID, which Ardour hands out counting from 1 as it meets URIs. Their controls
+-- show only what Ardour itself last set, 0 before that; an automation list on them plays back.
 local PROPERTY = ARDOUR.AutomationType.PluginAutomation + 1 -- PluginPropertyAutomation, unnamed in Lua
 local function controls ()
 	local list = {}
@@ -122,6 +128,17 @@ if mode == "create" then
 		local ac = name and by_name[name]
 		if not ac then fail ("no control for " .. item) end
 		ac:set_value (tonumber (v), PBD.GroupControlDisposition.NoGroup)
+	end
+	for item in env ("KT_AUTOMATE", ""):gmatch ("[^;]+") do
+		local name, points = item:match ("^(.-)=(.+)$")
+		local ac = name and by_name[name]
+		if not ac or ac:alist ():isnil () then fail ("no automation list for " .. item) end
+		local al = ac:alist ()
+		for at, v in points:gmatch ("(%d+):([-%d.eE]+)") do
+			al:add (Temporal.timepos_t (tonumber (at)), tonumber (v), false, false)
+		end
+		ac:set_automation_state (ARDOUR.AutoState.Play)
+		print ("KT AUTOMATED " .. name .. " " .. al:size () .. " points")
 	end
 end
 -- Let a few cycles run: LV2 properties reach the plug-in as messages in its next run.
