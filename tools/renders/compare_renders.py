@@ -17,21 +17,11 @@ import struct
 import subprocess
 import sys
 
+from smf import TICKS, midi_file, wav_chunks
+
 INSTRUMENTS = ["BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"]
 RATES = [44100, 48000, 96000]
 BLOCKS = [1, 64, 512]
-TICKS = 480  # per quarter note at the file's default 120 bpm: one beat is 0.5 s
-
-
-def vlq(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, (value & 0x7F) | 0x80)
-        value >>= 7
-    return bytes(out)
-
-
 def phrase():
     """(beat, bytes) events: single notes, a chord, a repeated note, the mod wheel, a long held note."""
     notes = [(0, 1, 67, 100), (1, 0.5, 69, 90), (1.5, 0.5, 69, 60),  # the repeated note
@@ -41,25 +31,12 @@ def phrase():
     for start, length, note, vel in notes:
         events.append((int(start * TICKS), bytes([0x90, note, vel])))
         events.append((int((start + length) * TICKS), bytes([0x80, note, 0])))
-    events.sort(key=lambda e: (e[0], e[1][0] == 0x90))
-    track, now = b"", 0
-    for tick, data in events:
-        track += vlq(tick - now) + data
-        now = tick
-    track += vlq(0) + b"\xFF\x2F\x00"
-    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, TICKS) + b"MTrk" + struct.pack(">I", len(track)) + track
+    return midi_file(events)
 
 
 def wav_frames(path):
     """The bytes of the data chunk: two float renders are identical exactly when these are."""
-    data = pathlib.Path(path).read_bytes()
-    pos = 12
-    while pos + 8 <= len(data):
-        chunk, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
-        if chunk == b"data":
-            return data[pos + 8:pos + 8 + size]
-        pos += 8 + size + (size & 1)
-    raise ValueError(f"{path}: no data chunk")
+    return next(body for chunk, body in wav_chunks(path) if chunk == b"data")
 
 
 def largest_difference(a, b):

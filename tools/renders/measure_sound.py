@@ -10,52 +10,22 @@
     python3 tools/renders/measure_sound.py BUNDLE.vst3 [--host PATH] [--work DIR] [seams drone onset peaks blocks]
 """
 import argparse
-import array
 import math
 import os
 import pathlib
 import re
-import struct
 import subprocess
 import sys
 import wave
 
+from smf import TICKS, float_channels, midi_file
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-TICKS = 480  # per quarter note at 120 bpm: 960 ticks a second
 
 
-def vlq(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, (value & 0x7F) | 0x80)
-        value >>= 7
-    return bytes(out)
-
-
-def midi_file(events):
-    """events: (seconds, bytes); written at 960 ticks a second."""
-    events = sorted(events, key=lambda e: (e[0], e[1][0] == 0x90))
-    track, now = b"", 0
-    for seconds, data in events:
-        tick = int(round(seconds * 2 * TICKS))
-        track += vlq(tick - now) + data
-        now = tick
-    track += vlq(0) + b"\xFF\x2F\x00"
-    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, TICKS) + b"MTrk" + struct.pack(">I", len(track)) + track
-
-
-def read_float_wav(path):
-    data = pathlib.Path(path).read_bytes()
-    channels, pos, frames = 2, 12, None
-    while pos + 8 <= len(data):
-        chunk, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
-        if chunk == b"fmt ":
-            channels = struct.unpack("<H", data[pos + 10:pos + 12])[0]
-        if chunk == b"data":
-            frames = array.array("f", data[pos + 8:pos + 8 + size])
-        pos += 8 + size + (size & 1)
-    return [frames[c::channels] for c in range(channels)]
+def midi_in_seconds(events):
+    """(seconds, bytes) events as a file: 960 ticks a second at the default tempo."""
+    return midi_file([(int(round(seconds * 2 * TICKS)), data) for seconds, data in events])
 
 
 class Renderer:
@@ -67,14 +37,14 @@ class Renderer:
     def render(self, events, settings, rate=44100, block=64, tail=1.0):
         self.count += 1
         mid, out = self.work / f"m{self.count}.mid", self.work / f"r{self.count}.wav"
-        mid.write_bytes(midi_file(events))
+        mid.write_bytes(midi_in_seconds(events))
         args = [self.host, "render", self.bundle, str(mid), str(out), "--rate", str(rate), "--block", str(block),
                 "--tail", str(tail), "--float"]
         for key, value in settings.items():
             args += ["--set", f"{key}={value}"]
         env = dict(os.environ, KESTRUNE_RANDOM_SEED="7")
         subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
-        return read_float_wav(out)
+        return float_channels(out)
 
 
 def zone_roots():
