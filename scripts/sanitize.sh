@@ -28,7 +28,7 @@ if [ "$MODE" = --build ]; then
   exit 0
 fi
 
-targets=(kestrune_engine_handover_tests kestrune_editor_tests)
+targets=(kestrune_handover_tests kestrune_editor_tests)
 [ "$MODE" = --quick ] || targets+=(kestrune_core_tests kestrune_engine_tests kestrune_samplebank_tests)
 cmake --build "$BUILD" -j"$JOBS" --target "${targets[@]}"
 
@@ -37,7 +37,7 @@ export ASAN_OPTIONS="detect_leaks=1 abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1"
 run() { xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"; }
 
-run "$BUILD/tests/engine/kestrune_engine_handover_tests"
+run "$BUILD/tests/core/kestrune_handover_tests"
 if [ "$MODE" = --quick ]; then
   run "$BUILD/tests/editor/kestrune_editor_tests" --gtest_filter='EditorLifecycle.*'
 else

@@ -6,7 +6,8 @@
 // (harp, guitar) fall silent after a few seconds and free their voices, so only the sustained
 // column compares equal work. Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name, to run one row]
 
-#include "core/PluginProcessor.h"
+#include "core/ParameterTable.h"
+#include "engine/Engine.h"
 
 #include <sys/resource.h>
 #include <ctime>
@@ -35,19 +36,24 @@ double childSeconds()
          + (double) u.ru_stime.tv_sec + (double) u.ru_stime.tv_usec * 1.0e-6;
 }
 
-void set (KestruneProcessor& p, const char* id, float value)
+const SampleBank& embeddedBank()
 {
-    auto* prm = p.parameters.getParameter (id);
-    prm->setValueNotifyingHost (prm->convertTo0to1 (value));
+    static const auto bank = [] {
+        auto b = std::make_unique<SampleBank>();
+        loadEmbeddedBank (*b);
+        return b;
+    }();
+    return *bank;
 }
 
 // CPU seconds to render `seconds` of 16 held notes.
 double renderEngine (int instrument, float drift, int modWheel, double seconds)
 {
-    KestruneProcessor p;
-    set (p, "instrument", (float) instrument);
-    set (p, "drift", drift);
-    p.prepareToPlay (rate, blockSize);
+    Engine engine (embeddedBank());
+    auto parameters = kestrune::defaultParameters();
+    parameters.instrument = (float) instrument;
+    parameters.drift = drift;
+    engine.prepare (rate, blockSize);
 
     juce::AudioBuffer<float> buffer (2, blockSize);
     juce::MidiBuffer midi;
@@ -59,7 +65,7 @@ double renderEngine (int instrument, float drift, int modWheel, double seconds)
     const auto start = threadSeconds();
     for (int b = 0; b < blocks; ++b)
     {
-        p.processBlock (buffer, midi);
+        engine.process (buffer, midi, parameters, true);
         midi.clear();
     }
     return threadSeconds() - start;

@@ -1,22 +1,99 @@
 #include "core/PluginProcessor.h"
 #include "editor/PluginEditor.h"
 
-const juce::StringArray KestruneProcessor::instrumentChoices {
-    "BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"
-};
+#include <cstdlib>
+#include <thread>
+
+namespace
+{
+// A complete three-byte note or controller message: the only events the engine acts on.
+bool isEngineEvent (const juce::MidiMessageMetadata& event) noexcept
+{
+    const auto* d = event.data;
+    const auto status = d[0] & 0xf0;
+    return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80
+        && (status == 0x80 || status == 0x90 || status == 0xb0);
+}
+} // namespace
 
 KestruneProcessor::KestruneProcessor()
     : AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
       parameters (*this, nullptr, juce::Identifier ("Parameters"), createParameterLayout())
 {
-    loadAllSamples();
+    for (int i = 0; i < kestrune::numParameters; ++i)
+    {
+        rawValues[(size_t) i] = parameters.getRawParameterValue (kestrune::parameterTable[i].id);
+        jassert (rawValues[(size_t) i] != nullptr);
+    }
+
+    loadEmbeddedBank (bank);
+
+    // Reproducible renders: the random source (drift rates, trill intervals, CHANT's breath) can be
+    // seeded from the environment; otherwise it is seeded from the clock.
+    if (const auto* seed = std::getenv ("KESTRUNE_RANDOM_SEED"))
+        engine.random.setSeed (std::strtoll (seed, nullptr, 10));
 }
 
 KestruneProcessor::~KestruneProcessor() = default;
 
 const juce::String KestruneProcessor::getName() const { return "Zarnith Quorle Kestrune"; }
 
+void KestruneProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
+{
+    engine.prepare (sampleRate, maximumExpectedSamplesPerBlock);
+}
+
 void KestruneProcessor::releaseResources() {}
+
+void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    const auto values = readParameters();
+    const auto& events = mergeEditorKeyboard (midi, buffer.getNumSamples());
+    engine.process (buffer, events, values, editorActive.load());
+}
+
+juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
+{
+    // Room for about 1800 three-byte events, far more than a block ever carries.
+    juce::MidiBuffer midi;
+    midi.ensureSize (16384);
+    return midi;
+}
+
+// While an editor is open, its keyboard sees the host's notes and adds its own, spread over the
+// block. Only the events the engine acts on are copied, so the merge reads no long messages and
+// fills a buffer reserved in advance: nothing is allocated here.
+const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples)
+{
+    keyboardInUse.store (true);
+    auto* keyboard = editorKeyboardState.load();
+
+    if (keyboard == nullptr)
+    {
+        keyboardInUse.store (false);
+        return midi;
+    }
+
+    keyboardMidi.clear();
+    for (const auto event : midi)
+        if (isEngineEvent (event))
+            keyboardMidi.addEvent (event.data, 3, event.samplePosition);
+
+    // A block without samples still takes the keyboard's notes, placed at its start.
+    keyboard->processNextMidiBuffer (keyboardMidi, 0, juce::jmax (1, numSamples), true);
+    keyboardInUse.store (false);
+    return keyboardMidi;
+}
+
+void KestruneProcessor::setEditorKeyboardState (juce::MidiKeyboardState* state) noexcept
+{
+    // Once the old state is unpublished, a block that still holds it is inside the merge with the
+    // flag raised; wait that out so the caller may destroy the old state.
+    auto* previous = editorKeyboardState.exchange (state);
+    if (previous != nullptr && previous != state)
+        while (keyboardInUse.load())
+            std::this_thread::yield();
+}
 
 double KestruneProcessor::getTailLengthSeconds() const { return 2.0; }
 

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <juce_audio_processors/juce_audio_processors.h>
-#include <juce_dsp/juce_dsp.h>
 
-#include "engine/Voice.h"
-#include "samplebank/SampleZone.h"
+#include "core/ParameterTable.h"
+#include "engine/Engine.h"
 
+#include <array>
 #include <atomic>
 
+// The plug-in: identity, buses, the twelve parameters, the saved state and the hand-over of the
+// editor's on-screen keyboard. The sound itself is the engine's; each block this class only reads
+// the parameters, merges the on-screen keyboard's notes and lets the engine render.
 class KestruneProcessor : public juce::AudioProcessor
 {
 public:
@@ -37,77 +40,40 @@ public:
     static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
     static const juce::StringArray instrumentChoices;
 
-    // Sample bank
-    void loadAllSamples();
-    const SampleZone* findZone (int instrument, int note) const noexcept;
-
-    // Engine operations (audio thread)
-    void noteOn (int note, float velocity);
-    void noteOff (int note);
-    void stopAllVoices();
-    void releaseAllVoices();
-    double zoneIncrement (int note, const SampleZone* zone) const noexcept;
-    float voicePass (int& voiceCount) noexcept;   // one sample of every voice, summed
-    void renderVoices (int numSamples) noexcept;  // up to one chunk of the voice pass, into scratch
+    // The twelve current values, each clamped into its range (a value that is not a number reads as
+    // the range's start), as the engine takes them once per block.
+    EngineParameters readParameters() const noexcept;
 
     // Editor hand-over of the on-screen keyboard (message thread). Passing nullptr returns only
     // once no block can still be using the previous keyboard state, so the caller may then destroy it.
     void setEditorKeyboardState (juce::MidiKeyboardState* state) noexcept;
+    juce::MidiKeyboardState* getEditorKeyboardState() const noexcept { return editorKeyboardState.load(); }
 
-    //==============================================================================
+    // What the engine holds, for tests and tools that look inside a running instance.
+    const Engine& getEngine() const noexcept { return engine; }
+    const SampleBank& getSampleBank() const noexcept { return bank; }
+
     juce::AudioProcessorValueTreeState parameters;
 
-    ZoneSet zoneSets[6];
-    SampleZone droneLow, droneHigh;
-
-    Voice voices[numVoices];
-    int lastNote = -1;
-    float modWheel = 0.0f;
-    double dronePosition = 0.0;
-    int activeInstrument = 0;
-    double currentSampleRate = 44100.0;
-    juce::Random random;
-    juce::dsp::Reverb reverb;
-    juce::Reverb::Parameters reverbParams;
-    float toneState = 0.0f;
-    std::atomic<juce::MidiKeyboardState*> editorKeyboardState { nullptr };
+    // Whether the user is at the editor (keyboard focus or mouse over it): written by the editor's
+    // timer, read once per block for focus mode.
     std::atomic<bool> editorActive { true };
-    float focusGain = 1.0f;
-
-    // Engine bookkeeping beside the design's members
-    BlockValues block;
-    RenderScratch scratch;
-    std::atomic<bool> keyboardInUse { false };   // set by the audio thread while it merges the keyboard
 
 private:
-    // The twelve raw parameter values, looked up once.
-    struct RawParameters
-    {
-        explicit RawParameters (juce::AudioProcessorValueTreeState&);
-        std::atomic<float>* instrument;
-        std::atomic<float>* attack;
-        std::atomic<float>* release;
-        std::atomic<float>* droneVol;
-        std::atomic<float>* droneOn;
-        std::atomic<float>* brightness;
-        std::atomic<float>* volume;
-        std::atomic<float>* ornament;
-        std::atomic<float>* drift;
-        std::atomic<float>* reverbMix;
-        std::atomic<float>* reverbSize;
-        std::atomic<float>* focusMode;
-    };
-    RawParameters raw { parameters };
+    SampleBank bank;
+    Engine engine { bank };
+
+    // The twelve raw values in table order, looked up once.
+    std::array<std::atomic<float>*, kestrune::numParameters> rawValues {};
+
+    std::atomic<juce::MidiKeyboardState*> editorKeyboardState { nullptr };
+    std::atomic<bool> keyboardInUse { false };   // raised by the audio thread while it merges the keyboard
+
     // Host events plus the on-screen keyboard's while an editor is open; reserved up front.
     static juce::MidiBuffer makeKeyboardMidi();
     juce::MidiBuffer keyboardMidi = makeKeyboardMidi();
 
-    void beginBlock();
-    void updateModulation() noexcept;
     const juce::MidiBuffer& mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples);
-    void applyMidi (const juce::MidiBuffer& midi);
-    void addDrone (int numSamples) noexcept;
-    float outputSample (float sum, int voiceCount) noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (KestruneProcessor)
 };

@@ -1,18 +1,18 @@
-#include "core/PluginProcessor.h"
+#include "engine/Engine.h"
 #include "engine/FastMath.h"
 
 // The bagpipe drone, added to the next n samples of the voices' sum: both recordings read one frame
 // per output sample from a shared position that restarts at the end of the low drone, with a slow
 // level wobble that follows the drift.
-void KestruneProcessor::addDrone (int n) noexcept
+void Engine::addDrone (int n) noexcept
 {
-    if (! droneLow.loaded || ! droneHigh.loaded)
+    if (! bank->droneLow.loaded || ! bank->droneHigh.loaded)
         return;
 
-    const auto lenLow = droneLow.buffer.getNumSamples();
-    const auto lenHigh = droneHigh.buffer.getNumSamples();
-    const auto* low = droneLow.buffer.getReadPointer (0);
-    const auto* high = droneHigh.buffer.getReadPointer (0);
+    const auto lenLow = bank->droneLow.buffer.getNumSamples();
+    const auto lenHigh = bank->droneHigh.buffer.getNumSamples();
+    const auto* low = bank->droneLow.buffer.getReadPointer (0);
+    const auto* high = bank->droneHigh.buffer.getReadPointer (0);
     auto& w = scratch;
 
     for (int s = 0; s < n; ++s)

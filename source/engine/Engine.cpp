@@ -1,22 +1,8 @@
-#include "core/PluginProcessor.h"
+#include "engine/Engine.h"
 #include "engine/Synth.h"
-
-#include <thread>
 
 namespace
 {
-// A parameter's raw value inside its range; a value that is not a number reads as the range's start.
-float readParameter (const std::atomic<float>* value, float start, float end) noexcept
-{
-    const auto v = value->load();
-    return std::isfinite (v) ? juce::jlimit (start, end, v) : start;
-}
-
-bool isOn (const std::atomic<float>* value) noexcept
-{
-    return readParameter (value, 0.0f, 1.0f) > 0.5f;
-}
-
 // A complete three-byte channel message; anything else (system messages, sysex, truncated or
 // malformed events) the engine ignores.
 bool isChannelMessage (const juce::MidiMessageMetadata& event) noexcept
@@ -26,34 +12,7 @@ bool isChannelMessage (const juce::MidiMessageMetadata& event) noexcept
 }
 } // namespace
 
-KestruneProcessor::RawParameters::RawParameters (juce::AudioProcessorValueTreeState& tree)
-    : instrument (tree.getRawParameterValue ("instrument")),
-      attack (tree.getRawParameterValue ("attack")),
-      release (tree.getRawParameterValue ("release")),
-      droneVol (tree.getRawParameterValue ("droneVol")),
-      droneOn (tree.getRawParameterValue ("droneOn")),
-      brightness (tree.getRawParameterValue ("brightness")),
-      volume (tree.getRawParameterValue ("volume")),
-      ornament (tree.getRawParameterValue ("ornament")),
-      drift (tree.getRawParameterValue ("drift")),
-      reverbMix (tree.getRawParameterValue ("reverbMix")),
-      reverbSize (tree.getRawParameterValue ("reverbSize")),
-      focusMode (tree.getRawParameterValue ("focusMode"))
-{
-    jassert (instrument != nullptr && attack != nullptr && release != nullptr && droneVol != nullptr
-             && droneOn != nullptr && brightness != nullptr && volume != nullptr && ornament != nullptr
-             && drift != nullptr && reverbMix != nullptr && reverbSize != nullptr && focusMode != nullptr);
-}
-
-juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
-{
-    // Room for about 1800 three-byte events, far more than a block ever carries.
-    juce::MidiBuffer midi;
-    midi.ensureSize (16384);
-    return midi;
-}
-
-void KestruneProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
+void Engine::prepare (double sampleRate, int maximumBlockSize)
 {
     // A host that reports no usable rate keeps the previous one rather than dividing by it.
     if (std::isfinite (sampleRate) && sampleRate > 0.0)
@@ -66,10 +25,11 @@ void KestruneProcessor::prepareToPlay (double sampleRate, int maximumExpectedSam
     for (auto& v : voices)
         v.active = false;
 
-    reverb.prepare ({ currentSampleRate, (juce::uint32) juce::jmax (1, maximumExpectedSamplesPerBlock), 2 });
+    reverb.prepare ({ currentSampleRate, (juce::uint32) juce::jmax (1, maximumBlockSize), 2 });
 }
 
-void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi,
+                      const EngineParameters& parameters, bool editorAttended) noexcept
 {
     juce::ScopedNoDenormals noDenormals;
     buffer.clear();
@@ -77,8 +37,8 @@ void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     const auto numSamples = buffer.getNumSamples();
     const auto numChannels = buffer.getNumChannels();
 
-    beginBlock();
-    applyMidi (mergeEditorKeyboard (midi, numSamples));
+    beginBlock (parameters, editorAttended);
+    applyMidi (midi);
     updateModulation();
 
     // The engine is mono: one value per sample, written to the first channel and copied to the rest.
@@ -109,24 +69,24 @@ void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     }
 }
 
-// Reads every parameter once, follows an instrument change, sets the reverb and derives the values
-// that stay fixed for the block.
-void KestruneProcessor::beginBlock()
+// Follows an instrument change, sets the reverb and derives the values that stay fixed for the block.
+// The parameters arrive clamped to their ranges.
+void Engine::beginBlock (const EngineParameters& p, bool editorAttended) noexcept
 {
-    const auto attack = readParameter (raw.attack, 0.001f, 1.0f);
-    const auto release = readParameter (raw.release, 0.01f, 3.0f);
-    const auto droneVol = readParameter (raw.droneVol, 0.0f, 100.0f);
-    const auto droneOn = isOn (raw.droneOn);
-    const auto brightness = readParameter (raw.brightness, 0.0f, 100.0f);
-    const auto volume = readParameter (raw.volume, 0.0f, 100.0f);
-    const auto ornament = readParameter (raw.ornament, 0.0f, 100.0f);
-    const auto drift = readParameter (raw.drift, 0.0f, 100.0f);
-    const auto reverbMix = readParameter (raw.reverbMix, 0.0f, 100.0f);
-    const auto reverbSize = readParameter (raw.reverbSize, 0.0f, 100.0f);
-    const auto instrument = (int) readParameter (raw.instrument, 0.0f, 7.0f);
-    const auto focusMode = isOn (raw.focusMode);
+    const auto attack = p.attack;
+    const auto release = p.release;
+    const auto droneVol = p.droneVol;
+    const auto droneOn = p.droneOn > 0.5f;
+    const auto brightness = p.brightness;
+    const auto volume = p.volume;
+    const auto ornament = p.ornament;
+    const auto drift = p.drift;
+    const auto reverbMix = p.reverbMix;
+    const auto reverbSize = p.reverbSize;
+    const auto instrument = (int) p.instrument;
+    const auto focusMode = p.focusMode > 0.5f;
 
-    block.focusTarget = (focusMode && ! editorActive.load()) ? 0.0f : 1.0f;
+    block.focusTarget = (focusMode && ! editorAttended) ? 0.0f : 1.0f;
 
     if (instrument != activeInstrument)
     {
@@ -164,7 +124,7 @@ void KestruneProcessor::beginBlock()
 }
 
 // The mod wheel may have moved in the MIDI pass; trill and tremolo follow it from the block's first sample.
-void KestruneProcessor::updateModulation() noexcept
+void Engine::updateModulation() noexcept
 {
     const auto sr = block.sampleRate;
     block.trillOn = modWheel > 0.1f;
@@ -174,46 +134,8 @@ void KestruneProcessor::updateModulation() noexcept
     block.tremoloDepth = modWheel * 0.4f;
 }
 
-// While an editor is open, its keyboard sees the host's notes and adds its own, spread over the
-// block. Only the events the engine acts on are copied, so the merge reads no long messages and
-// fills a buffer reserved in advance: nothing is allocated here.
-const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples)
-{
-    keyboardInUse.store (true);
-    auto* keyboard = editorKeyboardState.load();
-
-    if (keyboard == nullptr)
-    {
-        keyboardInUse.store (false);
-        return midi;
-    }
-
-    keyboardMidi.clear();
-    for (const auto event : midi)
-    {
-        const auto status = event.data[0] & 0xf0;
-        if (isChannelMessage (event) && (status == 0x80 || status == 0x90 || status == 0xb0))
-            keyboardMidi.addEvent (event.data, 3, event.samplePosition);
-    }
-
-    // A block without samples still takes the keyboard's notes, placed at its start.
-    keyboard->processNextMidiBuffer (keyboardMidi, 0, juce::jmax (1, numSamples), true);
-    keyboardInUse.store (false);
-    return keyboardMidi;
-}
-
-void KestruneProcessor::setEditorKeyboardState (juce::MidiKeyboardState* state) noexcept
-{
-    // Once the old state is unpublished, a block that still holds it is inside the merge with the
-    // flag raised; wait that out so the caller may destroy the old state.
-    auto* previous = editorKeyboardState.exchange (state);
-    if (previous != nullptr && previous != state)
-        while (keyboardInUse.load())
-            std::this_thread::yield();
-}
-
 // Every event applies before the block's first sample; positions within the block are ignored.
-void KestruneProcessor::applyMidi (const juce::MidiBuffer& midi)
+void Engine::applyMidi (const juce::MidiBuffer& midi) noexcept
 {
     for (const auto event : midi)
     {

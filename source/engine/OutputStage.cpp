@@ -1,4 +1,4 @@
-#include "core/PluginProcessor.h"
+#include "engine/Engine.h"
 
 namespace
 {
@@ -18,7 +18,7 @@ const VoiceCountRoots voiceCountRoots;
 
 // Normalises the sum for the number of sounding voices, darkens it, fades it for focus mode and
 // drives it into the saturator, whose output never exceeds 0.92.
-float KestruneProcessor::outputSample (float sum, int voiceCount) noexcept
+float Engine::outputSample (float sum, int voiceCount) noexcept
 {
     if (voiceCount > 1)
         sum = sum / voiceCountRoots.root[voiceCount];

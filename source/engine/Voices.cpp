@@ -1,14 +1,9 @@
-#include "core/PluginProcessor.h"
+#include "engine/Engine.h"
 #include "engine/SampledVoice.h"
 #include "engine/Synth.h"
 
 namespace
 {
-constexpr int chant = 6;
-constexpr int rhodes = 7;
-
-bool isSynthesised (int instrument) noexcept { return instrument == chant || instrument == rhodes; }
-
 // The first free voice; with none free, the quietest, the lowest index winning a tie.
 Voice& chooseVoice (Voice (&voices)[numVoices]) noexcept
 {
@@ -30,7 +25,7 @@ Voice& chooseVoice (Voice (&voices)[numVoices]) noexcept
 }
 } // namespace
 
-double KestruneProcessor::zoneIncrement (int note, const SampleZone* zone) const noexcept
+double Engine::zoneIncrement (int note, const SampleZone* zone) const noexcept
 {
     if (zone == nullptr)
         return 1.0;
@@ -38,7 +33,7 @@ double KestruneProcessor::zoneIncrement (int note, const SampleZone* zone) const
     return std::pow (2.0, (double) (note - zone->rootNote) / 12.0) * (zone->sampleRate / currentSampleRate);
 }
 
-void KestruneProcessor::noteOn (int note, float velocity)
+void Engine::noteOn (int note, float velocity) noexcept
 {
     auto& v = chooseVoice (voices);
 
@@ -49,7 +44,7 @@ void KestruneProcessor::noteOn (int note, float velocity)
     v.releasing = false;
     v.level = 0.0f;
 
-    sampled::attachZone (v, findZone (activeInstrument, note), currentSampleRate);
+    sampled::attachZone (v, bank->findZone (activeInstrument, note), currentSampleRate);
     v.targetIncrement = zoneIncrement (note, v.zone);
 
     // The draws come in a fixed order for every instrument, so the shared sequence never depends on it.
@@ -91,20 +86,20 @@ void KestruneProcessor::noteOn (int note, float velocity)
     lastNote = note;
 }
 
-void KestruneProcessor::noteOff (int note)
+void Engine::noteOff (int note) noexcept
 {
     for (auto& v : voices)
         if (v.active && v.note == note && ! v.releasing)
             v.releasing = true;
 }
 
-void KestruneProcessor::stopAllVoices()
+void Engine::stopAllVoices() noexcept
 {
     for (auto& v : voices)
         v.active = false;
 }
 
-void KestruneProcessor::releaseAllVoices()
+void Engine::releaseAllVoices() noexcept
 {
     for (auto& v : voices)
         if (v.active && ! v.releasing)
@@ -149,7 +144,7 @@ static int advanceEnvelope (Voice& v, const BlockValues& b, float* levels, int* 
 // scratch.count. The instrument selected now decides how every voice sounds, whichever instrument
 // started it. A voice without a zone under a sampled instrument is frozen: counted, but neither
 // rendered nor ended.
-void KestruneProcessor::renderVoices (int n) noexcept
+void Engine::renderVoices (int n) noexcept
 {
     jassert (n <= RenderScratch::chunk);
     auto& w = scratch;
@@ -212,7 +207,7 @@ void KestruneProcessor::renderVoices (int n) noexcept
     }
 }
 
-float KestruneProcessor::voicePass (int& voiceCount) noexcept
+float Engine::voicePass (int& voiceCount) noexcept
 {
     renderVoices (1);
     voiceCount = scratch.count[0];

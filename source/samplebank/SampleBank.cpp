@@ -1,5 +1,4 @@
-#include "samplebank/SampleZone.h"
-#include "core/PluginProcessor.h"
+#include "samplebank/SampleBank.h"
 
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -79,12 +78,12 @@ const SampleZone* findZoneInSet (const ZoneSet& set, int note) noexcept
     return best;
 }
 
-const SampleZone* KestruneProcessor::findZone (int instrument, int note) const noexcept
+const SampleZone* SampleBank::findZone (int instrument, int note) const noexcept
 {
-    if (instrument == 6 || instrument == 7)
+    if (isSynthesised (instrument))
         return nullptr;
 
-    const auto setIndex = (instrument >= 1 && instrument <= 5) ? instrument : 0;
+    const auto setIndex = (instrument >= 0 && instrument < numSampledInstruments) ? instrument : bagpipes;
     return findZoneInSet (zoneSets[setIndex], note);
 }
 
@@ -157,15 +156,15 @@ void loadSet (ZoneSet& set, const SampleSpec (&table)[N])
 
 #undef KESTRUNE_ROW
 
-void KestruneProcessor::loadAllSamples()
+void loadEmbeddedBank (SampleBank& bank)
 {
-    loadSet (zoneSets[0], bagpipeTable);
-    loadSet (zoneSets[3], guitarTable);
-    loadSet (zoneSets[2], harpTable);
-    loadSet (zoneSets[1], recorderTable);
-    loadSet (zoneSets[4], organTable);
-    loadSet (zoneSets[5], hornTable);
+    loadSet (bank.zoneSets[bagpipes], bagpipeTable);
+    loadSet (bank.zoneSets[guitar], guitarTable);
+    loadSet (bank.zoneSets[harp], harpTable);
+    loadSet (bank.zoneSets[recorder], recorderTable);
+    loadSet (bank.zoneSets[organ], organTable);
+    loadSet (bank.zoneSets[horn], hornTable);
 
-    loadSample (droneLow, BinaryData::drone_G2_1_wav, BinaryData::drone_G2_1_wavSize, 43);
-    loadSample (droneHigh, BinaryData::drone_G3_3_wav, BinaryData::drone_G3_3_wavSize, 55);
+    loadSample (bank.droneLow, BinaryData::drone_G2_1_wav, BinaryData::drone_G2_1_wavSize, 43);
+    loadSample (bank.droneHigh, BinaryData::drone_G3_3_wav, BinaryData::drone_G3_3_wavSize, 55);
 }

@@ -10,7 +10,7 @@ namespace
 {
     bool anyVoicePlays (const KestruneProcessor& p, int note)
     {
-        for (const auto& v : p.voices)
+        for (const auto& v : p.getEngine().voices)
             if (v.active && ! v.releasing && v.note == note)
                 return true;
         return false;
@@ -41,7 +41,7 @@ TEST_F (EditorLifecycle, OnScreenKeyReachesTheEngineInTheNextBlock)
     renderBlock (processor, buffer);
 
     openEditor();
-    EXPECT_EQ (processor.editorKeyboardState.load(), &probe->keyboardState());
+    EXPECT_EQ (processor.getEditorKeyboardState(), &probe->keyboardState());
 
     probe->keyboardState().noteOn (1, 64, 0.8f);
     EXPECT_FALSE (anyVoicePlays (processor, 64));
@@ -55,7 +55,7 @@ TEST_F (EditorLifecycle, OnScreenKeyReachesTheEngineInTheNextBlock)
 
     // Once the editor is gone its keyboard is no longer read.
     editor.reset();
-    EXPECT_EQ (processor.editorKeyboardState.load(), nullptr);
+    EXPECT_EQ (processor.getEditorKeyboardState(), nullptr);
     renderBlock (processor, buffer);
 }
 
@@ -158,7 +158,7 @@ TEST_F (EditorLifecycle, OpenCloseWhileAudioRuns)
         if (cycle % 8 == 0)
             setInstrumentFromHost (processor, cycle % 8);
         editor.reset();
-        EXPECT_EQ (processor.editorKeyboardState.load(), nullptr);
+        EXPECT_EQ (processor.getEditorKeyboardState(), nullptr);
     }
 
     running.store (false);

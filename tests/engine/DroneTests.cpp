@@ -4,7 +4,7 @@ using namespace enginetest;
 
 namespace
 {
-std::unique_ptr<KestruneProcessor> droneProcessor (int instrument = bagpipes)
+std::unique_ptr<TestEngine> droneProcessor (int instrument = bagpipes)
 {
     auto p = plainProcessor (instrument);
     setParameter (*p, "droneOn", 1.0f);
@@ -15,14 +15,14 @@ std::unique_ptr<KestruneProcessor> droneProcessor (int instrument = bagpipes)
 TEST (Drone, LoopsOverTheLowDroneWithoutInterpolation)
 {
     auto p = droneProcessor();
-    const auto lenLow = p->droneLow.buffer.getNumSamples();
-    ASSERT_TRUE (p->droneLow.loaded && p->droneHigh.loaded);
+    const auto lenLow = p->samples.droneLow.buffer.getNumSamples();
+    ASSERT_TRUE (p->samples.droneLow.loaded && p->samples.droneHigh.loaded);
     EXPECT_EQ (lenLow, 106512);
 
     // With brightness 100 and no voice, the saturator's input is the drone sample itself.
     const auto out = dryOutput (*p, 4);
-    const auto* low = p->droneLow.buffer.getReadPointer (0);
-    const auto* high = p->droneHigh.buffer.getReadPointer (0);
+    const auto* low = p->samples.droneLow.buffer.getReadPointer (0);
+    const auto* high = p->samples.droneHigh.buffer.getReadPointer (0);
     for (int i = 0; i < 4; ++i)
     {
         const auto expected = (high[i] * 0.5f + low[i] * 0.5f) * 0.5f;   // no drift, so no wobble
@@ -60,14 +60,14 @@ TEST (Drone, PositionAdvancesOnlyWhileItSounds)
     setParameter (*p, "droneOn", 1.0f);
     render (*p, 100, midiOf ({ cc (120, 0) }));
     EXPECT_EQ (p->dronePosition, 400.0);
-    p->prepareToPlay (48000.0, 256);
+    p->prepare (48000.0, 256);
     EXPECT_EQ (p->dronePosition, 0.0);
 }
 
 TEST (Drone, SilentWhenARecordingIsMissing)
 {
     auto p = droneProcessor();
-    p->droneHigh.loaded = false;
+    p->samples.droneHigh.loaded = false;
     for (auto y : dryOutput (*p, 100))
         EXPECT_EQ (y, 0.0f);
     EXPECT_EQ (p->dronePosition, 0.0);

@@ -1,74 +1,81 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include "core/PluginProcessor.h"
+#include "MidiHelpers.h"
+#include "core/ParameterTable.h"
+#include "engine/Engine.h"
 
 #include <functional>
 #include <memory>
 #include <vector>
 
-// Small helpers that drive one processor the way a host does.
+// An engine over a bank of its own, driven the way the plug-in drives it: the twelve values as a
+// plain struct, blocks of MIDI into float channels.
 namespace enginetest
 {
-enum Instrument { bagpipes, recorder, harp, guitar, organ, horn, chant, rhodes };
+using namespace testmidi;
 
-inline void setParameter (KestruneProcessor& p, const char* id, float plainValue)
+struct OwnBank
 {
-    auto* prm = p.parameters.getParameter (id);
-    ASSERT_NE (prm, nullptr) << id;
-    prm->setValueNotifyingHost (prm->convertTo0to1 (plainValue));
-}
+    SampleBank samples;
+};
 
-inline juce::MidiBuffer midiOf (std::initializer_list<std::vector<juce::uint8>> events)
-{
-    juce::MidiBuffer midi;
-    int position = 0;
-    for (const auto& e : events)
-        midi.addEvent (e.data(), (int) e.size(), position++);
-    return midi;
-}
+enum class Bank { empty, embedded };
 
-inline std::vector<juce::uint8> on (int note, int velocity = 127, int channel = 0)
+class TestEngine : private OwnBank, public Engine
 {
-    return { (juce::uint8) (0x90 | channel), (juce::uint8) note, (juce::uint8) velocity };
-}
-inline std::vector<juce::uint8> off (int note, int channel = 0)
+public:
+    explicit TestEngine (Bank which = Bank::embedded) : Engine (OwnBank::samples)
+    {
+        if (which == Bank::embedded)
+            loadEmbeddedBank (samples);
+    }
+
+    using OwnBank::samples;
+    EngineParameters params = kestrune::defaultParameters();
+    bool editorAttended = true;
+
+    void processBlock (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi)
+    {
+        process (buffer, midi, params, editorAttended);
+    }
+};
+
+// Sets a parameter in its own units, clamped into its range as the plug-in reads it.
+inline void setParameter (TestEngine& e, const char* id, float plainValue)
 {
-    return { (juce::uint8) (0x80 | channel), (juce::uint8) note, 64 };
-}
-inline std::vector<juce::uint8> cc (int controller, int value, int channel = 0)
-{
-    return { (juce::uint8) (0xb0 | channel), (juce::uint8) controller, (juce::uint8) value };
+    const auto* spec = kestrune::findParameterSpec (id);
+    ASSERT_NE (spec, nullptr) << id;
+    e.params.*spec->field = kestrune::clampToRange (*spec, plainValue);
 }
 
 // Renders a block and returns it. Three channels keep JUCE's reverb out, so every channel holds the
 // engine's dry output.
-inline juce::AudioBuffer<float> render (KestruneProcessor& p, int numSamples, juce::MidiBuffer midi = {},
-                                        int channels = 3)
+inline juce::AudioBuffer<float> render (TestEngine& e, int numSamples, juce::MidiBuffer midi = {}, int channels = 3)
 {
     juce::AudioBuffer<float> buffer (channels, numSamples);
-    p.processBlock (buffer, midi);
+    e.processBlock (buffer, midi);
     return buffer;
 }
 
-// Dry output of `numSamples` samples rendered one block at a time.
-inline std::vector<float> dryOutput (KestruneProcessor& p, int numSamples, juce::MidiBuffer midi = {})
+// Dry output of `numSamples` samples rendered as one block.
+inline std::vector<float> dryOutput (TestEngine& e, int numSamples, juce::MidiBuffer midi = {})
 {
-    auto buffer = render (p, numSamples, std::move (midi));
+    auto buffer = render (e, numSamples, std::move (midi));
     return { buffer.getReadPointer (0), buffer.getReadPointer (0) + numSamples };
 }
 
 // Applies parameters and MIDI without rendering a sample.
-inline void apply (KestruneProcessor& p, juce::MidiBuffer midi)
+inline void apply (TestEngine& e, juce::MidiBuffer midi)
 {
-    render (p, 0, std::move (midi));
+    render (e, 0, std::move (midi));
 }
 
 // Replaces an instrument's zones by one synthetic recording.
-inline SampleZone& useSyntheticZone (KestruneProcessor& p, int instrument, std::vector<float> frames,
+inline SampleZone& useSyntheticZone (TestEngine& e, int instrument, std::vector<float> frames,
                                      int rootNote = 60, double sampleRate = 44100.0)
 {
-    auto& set = p.zoneSets[instrument];
+    auto& set = e.samples.zoneSets[instrument];
     set.numZones = 1;
     auto& zone = set.zones[0];
     zone.buffer.setSize (1, (int) frames.size());
@@ -92,36 +99,37 @@ inline std::vector<float> constant (int length, float value = 1.0f)
     return std::vector<float> ((size_t) length, value);
 }
 
-// A processor prepared for the rate, with the reverb dry, no drift and no ornament, so a voice
-// plays its note plainly unless a test asks otherwise.
-inline std::unique_ptr<KestruneProcessor> plainProcessor (int instrument = harp, double sampleRate = 44100.0)
+// An engine prepared for the rate, with the reverb dry, no drift and no ornament, so a voice plays
+// its note plainly unless a test asks otherwise.
+inline std::unique_ptr<TestEngine> plainProcessor (int instrument = harp, double sampleRate = 44100.0,
+                                                   Bank bank = Bank::embedded)
 {
-    auto p = std::make_unique<KestruneProcessor>();
-    p->random.setSeed (1234);
-    setParameter (*p, "instrument", (float) instrument);
-    setParameter (*p, "drift", 0.0f);
-    setParameter (*p, "ornament", 0.0f);
-    setParameter (*p, "brightness", 100.0f);
-    setParameter (*p, "reverbMix", 0.0f);
-    p->prepareToPlay (sampleRate, 512);
-    return p;
+    auto e = std::make_unique<TestEngine> (bank);
+    e->random.setSeed (1234);
+    setParameter (*e, "instrument", (float) instrument);
+    setParameter (*e, "drift", 0.0f);
+    setParameter (*e, "ornament", 0.0f);
+    setParameter (*e, "brightness", 100.0f);
+    setParameter (*e, "reverbMix", 0.0f);
+    e->prepare (sampleRate, 512);
+    return e;
 }
 
-inline int activeVoices (const KestruneProcessor& p)
+inline int activeVoices (const TestEngine& e)
 {
     int n = 0;
-    for (const auto& v : p.voices)
+    for (const auto& v : e.voices)
         n += v.active ? 1 : 0;
     return n;
 }
 
 // Number of samples a voice-level quantity takes to satisfy `done`, stepping the voice pass alone.
-inline int samplesUntil (KestruneProcessor& p, const std::function<bool()>& done, int limit = 1000000)
+inline int samplesUntil (TestEngine& e, const std::function<bool()>& done, int limit = 1000000)
 {
     for (int n = 1; n <= limit; ++n)
     {
         int count = 0;
-        p.voicePass (count);
+        e.voicePass (count);
         if (done())
             return n;
     }

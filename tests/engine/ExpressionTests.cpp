@@ -6,7 +6,7 @@ namespace
 {
 // A HARP voice on a long constant recording whose root is the played note at 44100 Hz: the read
 // position then advances by exactly the pitch factor each sample.
-std::unique_ptr<KestruneProcessor> pitchProbe (int modWheelValue = 0)
+std::unique_ptr<TestEngine> pitchProbe (int modWheelValue = 0)
 {
     auto p = plainProcessor (harp);
     useSyntheticZone (*p, harp, constant (400000), 60);
@@ -15,7 +15,7 @@ std::unique_ptr<KestruneProcessor> pitchProbe (int modWheelValue = 0)
     return p;
 }
 
-std::vector<double> advances (KestruneProcessor& p, int numSamples)
+std::vector<double> advances (TestEngine& p, int numSamples)
 {
     std::vector<double> result;
     for (int i = 0; i < numSamples; ++i)
@@ -66,7 +66,7 @@ TEST (Ornament, NoGlideOnTheFirstNoteOrARepeatedOne)
     apply (*p, midiOf ({ on (60), on (67) }));
     EXPECT_TRUE (p->voices[1].gliding);
 
-    p->prepareToPlay (44100.0, 512);
+    p->prepare (44100.0, 512);
     apply (*p, midiOf ({ on (62), on (62) }));
     EXPECT_FALSE (p->voices[0].gliding);
     EXPECT_FALSE (p->voices[1].gliding);
@@ -82,7 +82,7 @@ TEST (Ornament, GlideIntoAnotherZoneStartsFromThePreviousPitchThroughTheNewZone)
 {
     auto p = plainProcessor (harp);
     setParameter (*p, "ornament", 60.0f);
-    auto& set = p->zoneSets[harp];
+    auto& set = p->samples.zoneSets[harp];
     useSyntheticZone (*p, harp, constant (1000), 60);
     set.zones[1].buffer.setSize (1, 1000);
     set.zones[1].buffer.clear();

@@ -5,7 +5,7 @@ using namespace enginetest;
 namespace
 {
 // A held note on a constant recording of 1.0, at full level after 45 samples.
-std::unique_ptr<KestruneProcessor> fullLevelNotes (std::initializer_list<std::vector<juce::uint8>> notes, float volume = 80.0f)
+std::unique_ptr<TestEngine> fullLevelNotes (std::initializer_list<std::vector<juce::uint8>> notes, float volume = 80.0f)
 {
     auto p = plainProcessor (harp);
     useSyntheticZone (*p, harp, constant (100000));
@@ -16,7 +16,7 @@ std::unique_ptr<KestruneProcessor> fullLevelNotes (std::initializer_list<std::ve
     return p;
 }
 
-float lastSample (KestruneProcessor& p)
+float lastSample (TestEngine& p)
 {
     return dryOutput (p, 64).back();
 }
@@ -112,17 +112,17 @@ TEST (OutputStage, FocusModeFadesWithAThousandSampleTimeConstant)
 {
     auto p = plainProcessor();
     setParameter (*p, "focusMode", 1.0f);
-    p->editorActive = false;
+    p->editorAttended = false;
     render (*p, 1000);
     EXPECT_NEAR (p->focusGain, std::pow (0.999f, 1000.0f), 1.0e-4f);
     render (*p, 6000);
     EXPECT_LT (p->focusGain, 0.001f);
 
     // Attending the editor again, or switching the mode off, fades back in at the same rate.
-    p->editorActive = true;
+    p->editorAttended = true;
     render (*p, 1000);
     EXPECT_NEAR (p->focusGain, 1.0f - 0.999f * std::pow (0.999f, 1000.0f), 2.0e-3f);
-    p->editorActive = false;
+    p->editorAttended = false;
     setParameter (*p, "focusMode", 0.0f);
     render (*p, 10000);
     EXPECT_NEAR (p->focusGain, 1.0f, 1.0e-4f);
@@ -130,6 +130,6 @@ TEST (OutputStage, FocusModeFadesWithAThousandSampleTimeConstant)
     // prepareToPlay does not reset it.
     setParameter (*p, "focusMode", 1.0f);
     render (*p, 7000);
-    p->prepareToPlay (44100.0, 512);
+    p->prepare (44100.0, 512);
     EXPECT_LT (p->focusGain, 0.001f);
 }

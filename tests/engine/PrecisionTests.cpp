@@ -12,23 +12,23 @@ struct Step
     std::vector<std::pair<const char*, float>> parameters = {};
 };
 
-ReferenceEngine::Parameters readBack (KestruneProcessor& p)
+ReferenceEngine::Parameters readBack (const TestEngine& e)
 {
-    const auto v = [&p] (const char* id) { return p.parameters.getRawParameterValue (id)->load(); };
+    const auto& v = e.params;
     ReferenceEngine::Parameters r;
-    r.instrument = v ("instrument");
-    r.attack = v ("attack");
-    r.release = v ("release");
-    r.droneVol = v ("droneVol");
-    r.droneOn = v ("droneOn");
-    r.brightness = v ("brightness");
-    r.volume = v ("volume");
-    r.ornament = v ("ornament");
-    r.drift = v ("drift");
-    r.reverbMix = v ("reverbMix");
-    r.reverbSize = v ("reverbSize");
-    r.focusMode = v ("focusMode");
-    r.editorActive = p.editorActive.load();
+    r.instrument = v.instrument;
+    r.attack = v.attack;
+    r.release = v.release;
+    r.droneVol = v.droneVol;
+    r.droneOn = v.droneOn;
+    r.brightness = v.brightness;
+    r.volume = v.volume;
+    r.ornament = v.ornament;
+    r.drift = v.drift;
+    r.reverbMix = v.reverbMix;
+    r.reverbSize = v.reverbSize;
+    r.focusMode = v.focusMode;
+    r.editorActive = e.editorAttended;
     return r;
 }
 
@@ -36,11 +36,11 @@ ReferenceEngine::Parameters readBack (KestruneProcessor& p)
 // the largest difference between their outputs.
 float largestDifference (int instrument, double rate, const std::vector<Step>& script, int numBlocks)
 {
-    KestruneProcessor p;
-    ReferenceEngine reference (p);
+    TestEngine p;
+    ReferenceEngine reference (p.samples);
     setParameter (p, "instrument", (float) instrument);
     setParameter (p, "droneOn", 1.0f);
-    p.prepareToPlay (rate, 512);
+    p.prepare (rate, 512);
     reference.prepare (rate);
     p.random.setSeed (42);
     reference.random.setSeed (42);

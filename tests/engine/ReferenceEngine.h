@@ -1,12 +1,12 @@
 #pragma once
 
-#include "core/PluginProcessor.h"
+#include "engine/Engine.h"
 
 #include <cmath>
 
 // The engine written out formula by formula, with no caching or shortcuts: every value is computed
-// where and how the sound is defined, every sample. It reads the processor's zones and nothing else
-// of it, so the two can be driven side by side and compared.
+// where and how the sound is defined, every sample. It shares only the sample bank with the engine,
+// so the two can be driven side by side and compared.
 class ReferenceEngine
 {
 public:
@@ -17,7 +17,7 @@ public:
         bool editorActive = true;
     };
 
-    explicit ReferenceEngine (const KestruneProcessor& bankToUse) : bank (bankToUse) {}
+    explicit ReferenceEngine (const SampleBank& bankToUse) : bank (bankToUse) {}
 
     juce::Random random;
 
@@ -161,7 +161,7 @@ private:
         float chantPhase = 0, formantState[3] = {}, carrierPhase = 0, modulatorPhase = 0, modulatorEnvelope = 1, tremoloPhase = 0;
     };
 
-    const KestruneProcessor& bank;
+    const SampleBank& bank;
     RefVoice voices[16];
     int lastNote = -1, activeInstrument = 0;
     float modWheel = 0, toneState = 0, focusGain = 1;

@@ -43,7 +43,7 @@ TEST (SampledVoice, IncrementAtTheRootFollowsTheHostRate)
         EXPECT_DOUBLE_EQ (p->voices[0].targetIncrement, c.expected) << c.hostRate << " " << c.note;
         EXPECT_DOUBLE_EQ (p->voices[0].currentIncrement, c.expected);
     }
-    EXPECT_EQ (KestruneProcessor().zoneIncrement (60, nullptr), 1.0);
+    EXPECT_EQ (TestEngine().zoneIncrement (60, nullptr), 1.0);
 }
 
 TEST (SampledVoice, ReadsFrameZeroFirstThenInterpolates)

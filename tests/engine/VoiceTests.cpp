@@ -191,7 +191,7 @@ TEST (InstrumentChange, ReleasesHeldVoicesAndTheNextNoteUsesTheNewInstrument)
 
     EXPECT_TRUE (p->voices[0].releasing);
     EXPECT_EQ (p->activeInstrument, organ);
-    EXPECT_EQ (p->voices[1].zone, p->findZone (organ, 64));
+    EXPECT_EQ (p->voices[1].zone, p->samples.findZone (organ, 64));
     EXPECT_FALSE (p->voices[1].releasing);
 }
 
@@ -216,11 +216,11 @@ TEST (InstrumentChange, SampledVoiceReleasesThroughChant)
 
 TEST (InstrumentChange, ChantVoiceFreezesUnderASampledInstrumentUntilCleared)
 {
-    const std::function<void (KestruneProcessor&)> clearers[] = {
-        [] (KestruneProcessor& p) { apply (p, midiOf ({ cc (120, 0) })); },
-        [] (KestruneProcessor& p) { apply (p, midiOf ({ cc (123, 0) })); },
-        [] (KestruneProcessor& p) { p.prepareToPlay (44100.0, 512); },
-        [] (KestruneProcessor& p) {
+    const std::function<void (TestEngine&)> clearers[] = {
+        [] (TestEngine& p) { apply (p, midiOf ({ cc (120, 0) })); },
+        [] (TestEngine& p) { apply (p, midiOf ({ cc (123, 0) })); },
+        [] (TestEngine& p) { p.prepare (44100.0, 512); },
+        [] (TestEngine& p) {
             // Fifteen louder voices leave the frozen one the quietest.
             for (int n = 1; n < numVoices; ++n)
                 p.noteOn (30 + n, 1.0f);

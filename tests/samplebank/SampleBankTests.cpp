@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SampleNames.h"
-#include "core/PluginProcessor.h"
+#include "samplebank/SampleBank.h"
 
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -11,11 +11,15 @@
 
 namespace
 {
-// Constructing a processor decodes the whole bank; the read-only checks share one.
-class SampleBank : public ::testing::Test
+// Decoding the whole bank takes a while; the read-only checks share one.
+class EmbeddedBank : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { bank = std::make_unique<KestruneProcessor>(); }
+    static void SetUpTestSuite()
+    {
+        bank = std::make_unique<SampleBank>();
+        loadEmbeddedBank (*bank);
+    }
     static void TearDownTestSuite() { bank.reset(); }
 
     // The set index that holds `zone`, or -1 (a drone, or not in any set).
@@ -27,7 +31,7 @@ protected:
         return -1;
     }
 
-    static inline std::unique_ptr<KestruneProcessor> bank;
+    static inline std::unique_ptr<SampleBank> bank;
 };
 
 bool sameAudio (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
@@ -37,7 +41,7 @@ bool sameAudio (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float
 }
 } // namespace
 
-TEST_F (SampleBank, FindZoneTakesNearestLoadedRootAndEarlierSlotOnTies)
+TEST_F (EmbeddedBank, FindZoneTakesNearestLoadedRootAndEarlierSlotOnTies)
 {
     constexpr int none = -1;
     struct Case { int instrument, note, expectedSet, expectedRoot; };
@@ -75,7 +79,7 @@ TEST_F (SampleBank, FindZoneTakesNearestLoadedRootAndEarlierSlotOnTies)
     }
 }
 
-TEST_F (SampleBank, ConstructionLoadsEverySlotAndBothDrones)
+TEST_F (EmbeddedBank, ConstructionLoadsEverySlotAndBothDrones)
 {
     const int expectedSizes[] = { 13, 17, 20, 24, 11, 2 };
     for (int s = 0; s < 6; ++s)
@@ -111,7 +115,7 @@ TEST_F (SampleBank, ConstructionLoadsEverySlotAndBothDrones)
 
 // Each embedded recording, decoded on its own, must turn up in exactly one zone of the right set (or
 // drone) under the root its name spells: this checks the load tables against the resources.
-TEST_F (SampleBank, EveryRecordingIsLoadedOnceUnderItsRoot)
+TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
 {
     std::vector<const SampleZone*> zones;
     for (const auto& set : bank->zoneSets)
@@ -176,10 +180,11 @@ TEST (SampleZoneChoice, UnloadedZoneIsNeverChosenEvenAtItsRoot)
     set.numZones = 1000;  // a count past the capacity reads no further than the 25 slots
     EXPECT_EQ (findZoneInSet (set, 56), &set.zones[2]);
 
-    // The same through the processor: with organ_C2 unloaded, note 36 falls to organ_Fs2 (root 42).
-    KestruneProcessor processor;
-    processor.zoneSets[4].zones[0].loaded = false;
-    const auto* zone = processor.findZone (4, 36);
+    // The same through the bank: with organ_C2 unloaded, note 36 falls to organ_Fs2 (root 42).
+    SampleBank embedded;
+    loadEmbeddedBank (embedded);
+    embedded.zoneSets[organ].zones[0].loaded = false;
+    const auto* zone = embedded.findZone (organ, 36);
     ASSERT_NE (zone, nullptr);
     EXPECT_EQ (zone->rootNote, 42);
 }

@@ -1,6 +1,6 @@
-#include "EngineFixture.h"
+#include "ProcessorFixture.h"
 
-using namespace enginetest;
+using namespace processortest;
 
 namespace
 {
@@ -92,14 +92,14 @@ TEST (Robustness, RawParameterValuesOutsideTheirRanges)
             auto buffer = render (p, 256, midiOf ({ on (40 + b), cc (1, 127), off (39 + b) }), 2);
             ASSERT_TRUE (finiteAndBounded (buffer)) << value << " block " << b;
         }
-        EXPECT_GE (p.activeInstrument, 0);
-        EXPECT_LE (p.activeInstrument, 7);
+        EXPECT_GE (p.getEngine().activeInstrument, 0);
+        EXPECT_LE (p.getEngine().activeInstrument, 7);
     }
 
     KestruneProcessor p;
     p.prepareToPlay (0.0, 512);
     p.prepareToPlay (std::numeric_limits<double>::quiet_NaN(), 512);
-    EXPECT_EQ (p.currentSampleRate, 44100.0);
+    EXPECT_EQ (p.getEngine().currentSampleRate, 44100.0);
 }
 
 TEST (Robustness, RandomMidiBlockSizesChannelsAndRates)
@@ -111,7 +111,6 @@ TEST (Robustness, RandomMidiBlockSizesChannelsAndRates)
     for (int run = 0; run < 12; ++run)
     {
         KestruneProcessor p;
-        p.random.setSeed (r.nextInt64());
         p.prepareToPlay (rates[r.nextInt (7)], 1024);
         const auto channels = channelCounts[r.nextInt (5)];
 

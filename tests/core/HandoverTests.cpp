@@ -1,8 +1,22 @@
-#include "EngineFixture.h"
+#include "ProcessorFixture.h"
 
 #include <thread>
 
-using namespace enginetest;
+using namespace processortest;
+
+namespace
+{
+int activeVoices (const KestruneProcessor& p)
+{
+    return (int) std::count_if (std::begin (p.getEngine().voices), std::end (p.getEngine().voices),
+                                [] (const Voice& v) { return v.active; });
+}
+
+void apply (KestruneProcessor& p, juce::MidiBuffer midi)
+{
+    render (p, 0, std::move (midi));
+}
+} // namespace
 
 // One thread renders blocks without pause while this one, as an editor would, creates a keyboard
 // state, hands it over, plays on it, takes it back and destroys it. Under ThreadSanitizer this shows
@@ -47,12 +61,14 @@ TEST (KeyboardHandover, AStateIsNeverUsedAfterItIsTakenBack)
     stop = true;
     audio.join();
     EXPECT_GT (blocks.load(), 0);
-    EXPECT_EQ (p.editorKeyboardState.load(), nullptr);
+    EXPECT_EQ (p.getEditorKeyboardState(), nullptr);
 }
 
 TEST (KeyboardHandover, KeyboardNotesReachTheEngineAndHostNotesReachTheKeyboard)
 {
-    auto p = plainProcessor (harp);
+    auto p = std::make_unique<KestruneProcessor>();
+    setParameter (*p, "instrument", 2.0f);   // HARP
+    p->prepareToPlay (44100.0, 512);
     juce::MidiKeyboardState keyboard;
     p->setEditorKeyboardState (&keyboard);
 
@@ -66,7 +82,7 @@ TEST (KeyboardHandover, KeyboardNotesReachTheEngineAndHostNotesReachTheKeyboard)
     keyboard.noteOff (1, 62, 0.0f);
     render (*p, 0);
     EXPECT_EQ (activeVoices (*p), 3);
-    EXPECT_TRUE (std::any_of (std::begin (p->voices), std::end (p->voices),
+    EXPECT_TRUE (std::any_of (std::begin (p->getEngine().voices), std::end (p->getEngine().voices),
                               [] (const Voice& v) { return v.note == 62 && v.releasing; }));
 
     p->setEditorKeyboardState (nullptr);

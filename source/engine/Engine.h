@@ -1,0 +1,68 @@
+#pragma once
+
+#include "engine/EngineParameters.h"
+#include "engine/Voice.h"
+#include "samplebank/SampleBank.h"
+
+#include <juce_dsp/juce_dsp.h>
+
+// The instrument's sound, knowing nothing of plug-in formats, parameter trees or editors: sixteen
+// voices played from a sample bank or synthesised, the bagpipe drone, the output stage and the
+// reverb. One block at a time: the settings are fixed for the block, its MIDI applies before the
+// first sample, and one mono signal goes to every channel before the reverb.
+//
+//     SampleBank bank;                 // filled by loadEmbeddedBank, or by a test
+//     Engine engine (bank);
+//     engine.prepare (48000.0, 512);
+//     engine.process (buffer, midi, parameters, true);
+class Engine
+{
+public:
+    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) {}
+
+    // Sets the host rate and silences everything; the block size is not needed. A rate that is not
+    // a positive number keeps the previous one.
+    void prepare (double sampleRate, int maximumBlockSize);
+
+    // Renders buffer.getNumSamples() samples into every channel of `buffer`, which it clears first.
+    // `editorAttended` is whether the user is at the editor, which focus mode follows.
+    void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi,
+                  const EngineParameters& parameters, bool editorAttended) noexcept;
+
+    // The voice pool's operations, as the MIDI pass applies them.
+    void noteOn (int note, float velocity) noexcept;
+    void noteOff (int note) noexcept;
+    void stopAllVoices() noexcept;
+    void releaseAllVoices() noexcept;
+
+    // Read speed, in recording frames per output sample, of `note` played through `zone`.
+    double zoneIncrement (int note, const SampleZone* zone) const noexcept;
+
+    // One sample of every voice, summed, with the number of voices met; and up to one chunk of the
+    // same into `scratch`. Tests step voices with these without the rest of the block.
+    float voicePass (int& voiceCount) noexcept;
+    void renderVoices (int numSamples) noexcept;
+
+    // The engine's state. Only the audio thread touches it; tests read it and seed `random`.
+    const SampleBank* bank;
+    Voice voices[numVoices];
+    int lastNote = -1;
+    float modWheel = 0.0f;
+    double dronePosition = 0.0;
+    int activeInstrument = 0;
+    double currentSampleRate = 44100.0;
+    juce::Random random;
+    juce::dsp::Reverb reverb;
+    juce::Reverb::Parameters reverbParams;
+    float toneState = 0.0f;
+    float focusGain = 1.0f;
+    BlockValues block;
+    RenderScratch scratch;
+
+private:
+    void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
+    void updateModulation() noexcept;
+    void applyMidi (const juce::MidiBuffer&) noexcept;
+    void addDrone (int numSamples) noexcept;
+    float outputSample (float sum, int voiceCount) noexcept;
+};

@@ -1,0 +1,18 @@
+/*******************************************************************************
+ BEGIN_JUCE_MODULE_DECLARATION
+
+  ID:                 engine
+  vendor:             zarnithquorlebrefton
+  version:            1.0.0
+  name:               Kestrune sound engine
+  description:        Voices, MIDI handling, expression, synthesis, drone, output stage and reverb.
+  license:            AGPLv3
+  minimumCppStandard: 17
+  dependencies:       juce_dsp, samplebank
+
+ END_JUCE_MODULE_DECLARATION
+*******************************************************************************/
+
+#pragma once
+
+#include "engine/Engine.h"
