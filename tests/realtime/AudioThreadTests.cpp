@@ -64,7 +64,11 @@ struct OnScreenKeyboard : juce::MidiKeyboardState::Listener
 {
     OnScreenKeyboard() { state.addListener (this); }
     ~OnScreenKeyboard() override { state.removeListener (this); }
-    void handleNoteOn (juce::MidiKeyboardState*, int, int, float) override { ++notesShown; }
+    void handleNoteOn (juce::MidiKeyboardState*, int channel, int note, float) override
+    {
+        if (channel == 1 && note == 60)   // the note each block that opens an editor carries
+            ++notesShown;
+    }
     void handleNoteOff (juce::MidiKeyboardState*, int, int, float) override {}
 
     juce::MidiKeyboardState state;
@@ -235,5 +239,5 @@ TEST (AudioThread, NothingAllocatesOrFreesInProcessBlock)
                                         << " bytes in block " << first.block;
     EXPECT_EQ (counts.calls[audiothread::free_], 0) << "first: " << audiothread::callName (first.call)
                                                      << " in block " << first.block;
-    EXPECT_GT (notesShown, 0);   // the keyboard really took part: it saw the host's notes
+    EXPECT_GE (notesShown, editorsOpened);   // each keyboard really took part: it saw the host's notes
 }
