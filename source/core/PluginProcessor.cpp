@@ -14,6 +14,13 @@ bool isEngineEvent (const juce::MidiMessageMetadata& event) noexcept
     return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80
         && (status == 0x80 || status == 0x90 || status == 0xb0);
 }
+
+// The merge buffer is reserved once for this many host events and for what the on-screen keyboard
+// adds in a block (at most a note-off for every note of every channel after an all-notes-off); a
+// block with more host events than that plays unmerged rather than growing the buffer.
+constexpr int maxMergedHostEvents = 16384;
+constexpr int keyboardEventRoom = 16 * 128;
+constexpr size_t bytesPerEvent = sizeof (juce::int32) + sizeof (juce::uint16) + 3;   // MidiBuffer's own layout
 } // namespace
 
 KestruneProcessor::KestruneProcessor()
@@ -54,9 +61,8 @@ void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
 
 juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
 {
-    // Room for about 1800 three-byte events, far more than a block ever carries.
     juce::MidiBuffer midi;
-    midi.ensureSize (16384);
+    midi.ensureSize ((size_t) (maxMergedHostEvents + keyboardEventRoom) * bytesPerEvent);
     return midi;
 }
 
@@ -68,7 +74,13 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
     keyboardInUse.store (true);
     auto* keyboard = editorKeyboardState.load();
 
-    if (keyboard == nullptr)
+    int hostEvents = 0;
+    for (const auto event : midi)
+        hostEvents += isEngineEvent (event) ? 1 : 0;
+
+    // A flood larger than the reserved room reaches the engine whole; the keyboard then shows this
+    // block's host notes late or not at all, and adds its own notes at the next block.
+    if (keyboard == nullptr || hostEvents > maxMergedHostEvents)
     {
         keyboardInUse.store (false);
         return midi;
@@ -87,6 +99,15 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
 
 void KestruneProcessor::setEditorKeyboardState (juce::MidiKeyboardState* state) noexcept
 {
+    // A keyboard state's listener list makes room to iterate the first time it calls its listeners.
+    // Have that happen here, with a note the on-screen keyboard cannot show, and not at the first
+    // host note, on the audio thread. The state is not published yet, so nothing else reads it.
+    if (state != nullptr && state != editorKeyboardState.load() && ! state->isNoteOn (16, 0))
+    {
+        state->processNextMidiEvent (juce::MidiMessage::noteOn (16, 0, (juce::uint8) 1));
+        state->processNextMidiEvent (juce::MidiMessage::noteOff (16, 0));
+    }
+
     // Once the old state is unpublished, a block that still holds it is inside the merge with the
     // flag raised; wait that out so the caller may destroy the old state.
     auto* previous = editorKeyboardState.exchange (state);

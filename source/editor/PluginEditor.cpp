@@ -163,7 +163,9 @@ void KestruneEditor::selectInstrument (int index)
         return;
 
     currentInstrument = index;
-    instrumentBox.setSelectedId (index + 1, juce::sendNotificationAsync);
+    // Written at once: were the parameter to follow later, a timer tick in between would read the
+    // old value and take the editor back to it, and the click would be lost.
+    instrumentBox.setSelectedId (index + 1, juce::sendNotificationSync);
 
     for (int i = 0; i < 8; ++i)
         instrumentButtons[i].selected = (i == index);

@@ -75,6 +75,31 @@ TEST_F (EditorSelection, ClickOnWindowSelectsAndWritesTheParameter)
     EXPECT_EQ (instrumentParameter (processor), 7);
 }
 
+// The timer may run between the click and anything the click leaves queued; the click still counts.
+TEST_F (EditorSelection, ClickSurvivesATimerTickBeforeAnyMessage)
+{
+    setInstrumentFromHost (processor, 1);
+    openEditor();
+    pumpMessages();
+
+    WriteCounter counter;
+    processor.parameters.addParameterListener ("instrument", &counter);
+    for (const int target : { 6, 0, 7 })
+    {
+        auto& button = probe->button (target);
+        button.onClick (button.index);
+        probe->tick();
+        expectShows (target);
+        EXPECT_EQ (instrumentParameter (processor), target);
+        pumpMessages();
+        probe->tick();
+        expectShows (target);
+        EXPECT_EQ (instrumentParameter (processor), target);
+    }
+    EXPECT_EQ (counter.writes, 3);
+    processor.parameters.removeParameterListener ("instrument", &counter);
+}
+
 TEST_F (EditorSelection, ClickingTheSelectedButtonRepeatsEveryStepWithoutWriting)
 {
     setInstrumentFromHost (processor, 2);

@@ -1,0 +1,433 @@
+// Saved states built the way our own look, then given the features a hostile or broken file has:
+// invalid UTF-8, DTDs and entities, processing instructions, deep nesting, base64 and repeated
+// attributes, bad character references, oversized blocks, random byte and header damage.
+// Every block must leave every parameter finite and inside its range within 100 ms of CPU time;
+// a block with a feature our states never have must change nothing; a block with none must load
+// exactly the values it holds; and what is saved then must restore to the same values.
+#include "Fuzz.h"
+
+#include "core/ParameterTable.h"
+#include "core/PluginProcessor.h"
+#include "core/StateGuard.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+namespace fuzz
+{
+namespace
+{
+using kestrune::numParameters;
+using kestrune::parameterTable;
+using Values = std::array<float, numParameters>;
+
+enum Feature
+{
+    badUtf8, controlCharacter, dtd, unknownEntity, badNumericReference, processingInstruction,
+    deepNesting, base64Attribute, repeatedAttribute, oversized,                   // must be refused
+    commentOrCdata, manyAttributes, legalReferencesAndText,                       // refused or not: either is fine
+    byteDamage, headerDamage,
+    numFeatures
+};
+
+const char* const featureNames[numFeatures] = {
+    "invalid UTF-8", "control character", "DTD", "unknown entity", "bad numeric reference",
+    "processing instruction", "deep nesting", "base64 attribute", "repeated attribute", "oversized",
+    "comment or CDATA", "many attributes", "legal references and text", "byte damage", "header damage"
+};
+
+constexpr int firstOptionalFeature = commentOrCdata;
+
+struct Case
+{
+    std::string xml;
+    std::vector<unsigned char> block;
+    unsigned features = 0;
+    bool rootMatches = true;
+    Values expected {};
+    int depth = 2;
+
+    void add (Feature f) { features |= 1u << f; }
+    bool has (Feature f) const { return (features & (1u << f)) != 0; }
+    bool mustBeRefused() const { return (features & ((1u << firstOptionalFeature) - 1)) != 0 && ! has (byteDamage) && ! has (headerDamage); }
+    bool mustLoad() const { return features == 0 || features == (1u << legalReferencesAndText); }
+};
+
+const char* const badUtf8Sequences[] = {
+    "\x80", "\xbf", "\xc0\xaf", "\xc1\xbf", "\xc3\x28", "\xe0\x80\xaf", "\xe2\x28\xa1", "\xe2\x82",
+    "\xed\xa0\x80", "\xed\xbf\xbf", "\xf0\x80\x80\xaf", "\xf0\x9f\x98", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80",
+    "\xf8\x88\x80\x80\x80", "\xfe", "\xff", "\xc2", "\xe0", "\xf0"
+};
+
+const char* const dictionary[] = {
+    "<", ">", "/>", "</", "&", ";", "\"", "'", "=", "<?", "?>", "<!", "<!DOCTYPE", "<![CDATA[", "]]>",
+    "<!--", "-->", "base64:", "&#x", "&#", "&amp;", "&lt;", "\xf0", "\xc0", "\xed", "<PARAM", "id=", "value=",
+    "<Parameters>", "</Parameters>", "nan", "1e39", "-", "\n", "\t", " ", "\x00"
+};
+
+class Generator
+{
+public:
+    explicit Generator (Rng& r) : rng (r) {}
+
+    Case next()
+    {
+        Case c;
+        const bool pretty = rng.chance (20);
+        const auto gap = [&] { return pretty ? std::string ("\n  ") : std::string(); };
+
+        for (int i = 0; i < numParameters; ++i)
+            c.expected[(size_t) i] = parameterTable[i].defaultValue;
+
+        // The prolog.
+        const int declaration = rng.below (20);
+        if (declaration < 17)      c.xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+        else if (declaration < 19) c.xml = "<?xml version='1.0'?>";
+        if (rng.chance (3))  { c.add (dtd); c.xml += dtdText(); }
+        if (rng.chance (2))  { c.add (processingInstruction); c.xml += "<?pi some data?>"; }
+        if (rng.chance (1))  { c.add (commentOrCdata); c.xml += "<!-- a note -->"; }
+
+        const int rootChoice = rng.below (20);
+        const char* root = rootChoice < 16 ? "Parameters"
+                         : rootChoice == 16 ? "parameters"
+                         : rootChoice == 17 ? "ns:Parameters"
+                         : rootChoice == 18 ? "Settings" : "Param";
+        c.rootMatches = rootChoice < 17;   // the tag test ignores case, not namespaces
+        c.xml += "<" + std::string (root) + ">";
+
+        const int children = rng.below (17);
+        for (int k = 0; k < children; ++k)
+        {
+            c.xml += gap();
+            if (rng.chance (8))
+                c.xml += hostileChild (c);
+            c.xml += param (c);
+        }
+        if (rng.chance (6))
+            c.xml += hostileChild (c);
+        c.xml += gap() + "</" + root + ">";
+        if (pretty)
+            c.xml += "\n";
+
+        if (rng.chance (20))
+        {
+            c.add (byteDamage);
+            damage (c.xml);
+        }
+
+        c.block = wrap (c.xml);
+        if (rng.chance (8))
+        {
+            c.add (headerDamage);
+            damageHeader (c.block);
+        }
+        return c;
+    }
+
+private:
+    std::string dtdText()
+    {
+        switch (rng.below (4))
+        {
+            case 0:  return "<!DOCTYPE Parameters [<!ENTITY a \"&a;\">]>";
+            case 1:  return "<!DOCTYPE Parameters [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+                            "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;\">]>";
+            case 2:  return "<!DOCTYPE Parameters SYSTEM \"/etc/passwd\">";
+            default: return "<!DOCTYPE Parameters [<!ENTITY x \"<PARAM id='volume' value='nan'/>\">]>";
+        }
+    }
+
+    std::string number (const kestrune::ParameterSpec& spec)
+    {
+        char text[64];
+        switch (rng.below (10))
+        {
+            case 0: return "nan";
+            case 1: { const char* odd[] = { "inf", "-inf", "1e39", "-1e39", "NaN", "-nan", "1e400" }; return odd[rng.below (7)]; }
+            case 2: { const char* odd[] = { "  5", "5abc", "+3", ".5", "1e2", "0x10", "", "-0", "1e-320", "0.7" }; return odd[rng.below (10)]; }
+            case 3: std::snprintf (text, sizeof (text), "%g", (double) spec.end * (1.0 + rng.unit() * 100.0) + 1.0); return text;
+            case 4: std::snprintf (text, sizeof (text), "%g", (double) spec.start - 1.0 - rng.unit() * 1000.0); return text;
+            default:
+            {
+                const int steps = (int) std::round ((spec.end - spec.start) / spec.step);
+                std::snprintf (text, sizeof (text), "%.9g", (double) spec.start + (double) rng.below (steps + 1) * (double) spec.step);
+                return text;
+            }
+        }
+    }
+
+    std::string param (Case& c)
+    {
+        const int index = rng.below (numParameters + 2);
+        const bool known = index < numParameters;
+        const auto& spec = parameterTable[known ? index : 0];
+        const std::string id = known ? spec.id : (index == numParameters ? "nonsense" : "VOLUME");
+        const bool hasValue = rng.chance (92);
+        const auto value = number (spec);
+        const char quote = rng.chance (90) ? '"' : '\'';
+        const auto attribute = [&] (const std::string& name, const std::string& v) {
+            return " " + name + "=" + quote + v + quote;
+        };
+
+        std::string attributes[2] = { attribute ("id", id), hasValue ? attribute ("value", value) : std::string() };
+        if (rng.chance (20))
+            std::swap (attributes[0], attributes[1]);
+        std::string result = "<PARAM" + attributes[0] + attributes[1];
+
+        if (rng.chance (2))
+        {
+            c.add (base64Attribute);
+            const char* payloads[] = { "-5.AAAA", "2000000000.AAAA", "4.AAAAAA==", "99999999999.A", "0." };
+            result += " base64:value=\"" + std::string (payloads[rng.below (5)]) + "\"";
+        }
+        if (rng.chance (2))
+        {
+            c.add (repeatedAttribute);
+            result += hasValue && rng.chance (50) ? attribute ("value", "nan") : attribute ("id", parameterTable[rng.below (numParameters)].id);
+        }
+        if (rng.chance (1))
+        {
+            c.add (manyAttributes);
+            for (int i = 0; i < 17 + rng.below (200); ++i)
+                result += attribute ("x" + std::to_string (i), "");
+        }
+        result += rng.chance (90) ? "/>" : "></PARAM>";
+
+        if (known)
+        {
+            const auto v = (float) juce::String (value).getDoubleValue();
+            c.expected[(size_t) index] = hasValue && std::isfinite (v) ? kestrune::clampToRange (spec, v) : spec.defaultValue;
+        }
+        return result;
+    }
+
+    std::string hostileChild (Case& c)
+    {
+        switch (rng.below (12))
+        {
+            case 0:  c.add (badUtf8); return "<x a=\"" + std::string (badUtf8Sequences[rng.below (20)]) + "\"/>";
+            case 1:  c.add (badUtf8); return std::string ("text") + badUtf8Sequences[rng.below (20)];
+            case 2:  c.add (controlCharacter); return std::string (1, (char) (1 + rng.below (8))) ;
+            case 3:  c.add (unknownEntity); return rng.chance (50) ? "&a;" : "<x a=\"&nbsp;\"/>";
+            case 4:
+            {
+                c.add (badNumericReference);
+                const char* refs[] = { "&#0;", "&#x110000;", "&#xD800;", "&#x;", "&#;", "&#00000000065;", "&#xFFFE;", "&#X41;", "&#65", "&#x41" };
+                return refs[rng.below (10)];
+            }
+            case 5:  c.add (processingInstruction); return rng.chance (70) ? "<?pi?>text" : "<?pi";
+            case 6:
+            {
+                // Nesting within the bound is fine; past it the block must be refused.
+                const int extra = rng.chance (90) ? 1 + rng.below (6) : 100 + rng.below (20000);
+                c.depth = std::max (c.depth, 1 + extra);
+                if (1 + extra > kestrune::stateguard::maxDepth)
+                    c.add (deepNesting);
+                std::string s;
+                for (int i = 0; i < extra; ++i) s += "<n>";
+                for (int i = 0; i < extra; ++i) s += "</n>";
+                return s;
+            }
+            case 7:  c.add (commentOrCdata); return rng.chance (50) ? "<!-- note -->" : "<![CDATA[<PARAM id=\"volume\"/>]]>";
+            case 8:
+                if (rng.chance (10))
+                {
+                    c.add (oversized);
+                    return std::string ((size_t) kestrune::stateguard::maxBlockBytes, ' ');
+                }
+                [[fallthrough]];
+            default:
+                c.add (legalReferencesAndText);
+                return "<x a=\"&amp;&lt;&gt;&quot;&apos;&#233;&#x1F600;\xc3\xa9\">words &#10; \xe2\x82\xac</x>";
+        }
+    }
+
+    void damage (std::string& s)
+    {
+        const int edits = 1 + rng.below (6);
+        for (int e = 0; e < edits; ++e)
+        {
+            const int at = rng.below ((int) s.size() + 1);
+            switch (rng.below (6))
+            {
+                case 0: if (! s.empty()) s[(size_t) juce::jmin (at, (int) s.size() - 1)] ^= (char) (1 << rng.below (8)); break;
+                case 1: s.insert ((size_t) at, 1, (char) rng.below (256)); break;
+                case 2: s.erase ((size_t) at, (size_t) rng.below (16)); break;
+                case 3: { const auto token = dictionary[rng.below ((int) std::size (dictionary))];
+                          s.insert ((size_t) at, token, juce::jmax ((size_t) 1, std::strlen (token))); break; }
+                case 4: { const int from = rng.below ((int) s.size() + 1);
+                          s.insert ((size_t) at, s.substr ((size_t) from, (size_t) rng.below (64))); break; }
+                default: s.resize ((size_t) at); break;
+            }
+        }
+    }
+
+    static std::vector<unsigned char> wrap (const std::string& xml)
+    {
+        std::vector<unsigned char> block (xml.size() + 9);
+        const auto length = (std::uint32_t) xml.size();
+        const std::uint32_t header[2] = { 0x21324356, length };
+        for (int i = 0; i < 8; ++i)
+            block[(size_t) i] = (unsigned char) (header[i / 4] >> (8 * (i % 4)));
+        std::copy (xml.begin(), xml.end(), block.begin() + 8);
+        return block;
+    }
+
+    void damageHeader (std::vector<unsigned char>& block)
+    {
+        switch (rng.below (5))
+        {
+            case 0: block[(size_t) rng.below (4)] ^= (unsigned char) (1 + rng.below (255)); break;
+            case 1: { const auto l = (std::uint32_t) rng.next(); for (int i = 0; i < 4; ++i) block[(size_t) (4 + i)] = (unsigned char) (l >> (8 * i)); break; }
+            case 2: { const auto l = (std::uint32_t) rng.below ((int) block.size() + 16); for (int i = 0; i < 4; ++i) block[(size_t) (4 + i)] = (unsigned char) (l >> (8 * i)); break; }
+            case 3: block.resize ((size_t) rng.below ((int) block.size() + 1)); break;
+            default: block.back() = (unsigned char) rng.below (256); break;
+        }
+    }
+
+    Rng& rng;
+};
+
+struct Instance
+{
+    Instance()
+    {
+        for (int i = 0; i < numParameters; ++i)
+            raw[(size_t) i] = processor.parameters.getRawParameterValue (parameterTable[i].id);
+    }
+
+    Values values() const
+    {
+        Values v {};
+        for (size_t i = 0; i < raw.size(); ++i)
+            v[i] = raw[i]->load();
+        return v;
+    }
+
+    KestruneProcessor processor;
+    std::array<std::atomic<float>*, numParameters> raw {};
+};
+
+bool closeEnough (const kestrune::ParameterSpec& spec, float actual, float expected)
+{
+    return std::abs (actual - expected) <= 0.5f * spec.step + 1.0e-4f * (spec.end - spec.start);
+}
+} // namespace
+
+Figures runStateFuzzer (const Options& options)
+{
+    Instance target, mirror;
+    Rng rng { options.seed };
+    Generator generator (rng);
+    Figures figures;
+    std::int64_t featureCounts[numFeatures] = {};
+    std::int64_t refusedChecked = 0, loadChecked = 0, roundTrips = 0;
+
+    const auto report = [&] (const char* what, const Case& c) {
+        ++figures.findings;
+        std::fprintf (stderr, "fuzz state: block %lld: %s\n", (long long) figures.blocks, what);
+        const std::string path = "kestrune-fuzz-state-finding.bin";
+        if (auto* f = std::fopen (path.c_str(), "wb"))
+        {
+            std::fwrite (c.block.data(), 1, c.block.size(), f);
+            std::fclose (f);
+            std::fprintf (stderr, "fuzz state: block written to %s\n", path.c_str());
+        }
+    };
+
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    const auto elapsed = [&] { return (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0; };
+
+    const auto limit = options.replay.empty() ? options.blocks : 1;
+    // The first finding ends the run, with its block kept for --replay.
+    while (figures.findings == 0 && (limit == 0 || figures.blocks < limit) && (! options.replay.empty() || elapsed() < options.seconds))
+    {
+        Case c;
+        if (options.replay.empty())
+        {
+            c = generator.next();
+        }
+        else
+        {
+            juce::MemoryBlock data;
+            juce::File (options.replay).loadFileAsData (data);
+            c.block.assign (data.begin(), data.end());
+            c.features = 1u << byteDamage;   // unknown origin: check ranges only
+        }
+
+        for (int f = 0; f < numFeatures; ++f)
+            if (c.has ((Feature) f))
+                ++featureCounts[f];
+
+        const auto before = target.values();
+        setCurrentInput (c.block.data(), c.block.size());
+        blockStarted();
+        const auto cpuStart = threadCpuMs();
+        target.processor.setStateInformation (c.block.data(), (int) c.block.size());
+        const auto cpu = threadCpuMs() - cpuStart;
+        blockFinished();
+        ++figures.blocks;
+        figures.slowestBlockMs = std::max (figures.slowestBlockMs, cpu);
+
+        const auto after = target.values();
+        bool inRange = true;
+        for (int i = 0; i < numParameters; ++i)
+        {
+            const auto& spec = parameterTable[i];
+            const auto v = after[(size_t) i];
+            inRange = inRange && std::isfinite (v) && v >= spec.start && v <= spec.end;
+        }
+
+        if (! inRange)
+            report ("a parameter is not a finite value inside its range", c);
+        else if (cpu > 100.0)
+            report ("the block took more than 100 ms of CPU time", c);
+        else if (c.mustBeRefused() && (++refusedChecked, after != before))
+            report ("a block with a feature our states never have changed the parameters", c);
+        else if (c.mustLoad() && ! c.rootMatches && after != before)
+            report ("a state under another root element changed the parameters", c);
+        else if (c.mustLoad() && c.rootMatches)
+        {
+            ++loadChecked;
+            for (int i = 0; i < numParameters; ++i)
+                if (! closeEnough (parameterTable[i], after[(size_t) i], c.expected[(size_t) i]))
+                {
+                    report ((std::string ("a plain state did not load its value of ") + parameterTable[i].id).c_str(), c);
+                    break;
+                }
+        }
+
+        if (figures.blocks % 16 == 0)
+        {
+            ++roundTrips;
+            juce::MemoryBlock saved;
+            target.processor.getStateInformation (saved);
+            mirror.processor.setStateInformation (saved.getData(), (int) saved.getSize());
+            const auto restored = mirror.values();
+            // The framework's own conversions to and from 0..1 may move the last bit or two.
+            for (int i = 0; i < numParameters; ++i)
+                if (std::abs (restored[(size_t) i] - after[(size_t) i]) > 1.0e-6f * (parameterTable[i].end - parameterTable[i].start))
+                {
+                    char what[160];
+                    std::snprintf (what, sizeof (what), "a save then restore changed %s from %.9g to %.9g",
+                                   parameterTable[i].id, (double) after[(size_t) i], (double) restored[(size_t) i]);
+                    report (what, c);
+                    break;
+                }
+        }
+        setCurrentInput (nullptr, 0);
+    }
+
+    figures.seconds = elapsed();
+    for (int f = 0; f < numFeatures; ++f)
+        std::printf ("  %-28s %lld blocks\n", featureNames[f], (long long) featureCounts[f]);
+    std::printf ("  checked: %lld refused unchanged, %lld plain states loaded exactly, %lld save/restore round trips\n",
+                 (long long) refusedChecked, (long long) loadChecked, (long long) roundTrips);
+    return figures;
+}
+} // namespace fuzz
