@@ -37,6 +37,6 @@ for instrument in BAGPIPES RECORDER HARP GUITAR ORGAN HORN CHANT RHODES; do
     RHODES) midi="$OUT/phrase-modwheel.mid" ;;
   esac
   file="$OUT/$(echo "$instrument" | tr 'A-Z' 'a-z').wav"
-  "$HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" --float >/dev/null
+  "$HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" --tail 2 --float >/dev/null
   echo "Rendered $instrument:$(printf '%*s' $((10 - ${#instrument})) '') $file"
 done

@@ -1,29 +1,38 @@
 #include "engine/Engine.h"
 #include "engine/FastMath.h"
 
-// The bagpipe drone, added to the next n samples of the voices' sum: both recordings read one frame
-// per output sample from a shared position that restarts at the end of the low drone, with a slow
-// level wobble that follows the drift.
+// The bagpipe drone, added to the next n samples of the voices' sum: both reeds read from one shared
+// position that moves at the recordings' own rate, whatever the host's, with linear interpolation; the
+// position steps back by the low reed's length at its end (the high reed is heard over the same span),
+// and a slow level wobble follows the drift.
 void Engine::addDrone (int n) noexcept
 {
-    if (! bank->droneLow.loaded || ! bank->droneHigh.loaded)
+    const auto& lowZone = bank->droneLow;
+    const auto& highZone = bank->droneHigh;
+    if (! lowZone.loaded || ! highZone.loaded)
         return;
 
-    const auto lenLow = bank->droneLow.buffer.getNumSamples();
-    const auto lenHigh = bank->droneHigh.buffer.getNumSamples();
-    const auto* low = bank->droneLow.buffer.getReadPointer (0);
-    const auto* high = bank->droneHigh.buffer.getReadPointer (0);
+    const auto lenLow = lowZone.buffer.getNumSamples();
+    const auto lenHigh = highZone.buffer.getNumSamples();
+    const auto* low = lowZone.buffer.getReadPointer (0);
+    const auto* high = highZone.buffer.getReadPointer (0);
+    const auto step = lowZone.sampleRate / currentSampleRate;
     auto& w = scratch;
 
     for (int s = 0; s < n; ++s)
     {
         const auto i = (int) dronePosition;
-        w.out[s] = (high[i % lenHigh] * 0.5f + low[i % lenLow] * 0.5f) * block.droneLevel;
+        const auto frac = (float) (dronePosition - i);
+        const auto a0 = low[i % lenLow], a1 = low[(i + 1) % lenLow];
+        const auto b0 = high[i % lenHigh], b1 = high[(i + 1) % lenHigh];
+        const auto a = a0 + frac * (a1 - a0);
+        const auto b = b0 + frac * (b1 - b0);
+        w.out[s] = (b * 0.5f + a * 0.5f) * block.droneLevel;
         w.argA[s] = (float) dronePosition * 0.0001f;
 
-        dronePosition += 1.0;
+        dronePosition += step;
         if (dronePosition >= (double) lenLow)
-            dronePosition = 0.0;
+            dronePosition = std::fmod (dronePosition, (double) lenLow);   // exact: keeps the fraction
     }
     fastmath::sines (w.argA, w.sinA, n);
 

@@ -38,14 +38,46 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
     const auto numChannels = buffer.getNumChannels();
 
     beginBlock (parameters, editorAttended);
-    applyMidi (midi);
     updateModulation();
 
-    // The engine is mono: one value per sample, written to the first channel and copied to the rest.
+    // Each event takes effect at its own sample: render up to it, apply it, go on. Positions outside
+    // the block are clamped into it; a block without samples still applies all of its events.
     auto* out = numChannels > 0 ? buffer.getWritePointer (0) : nullptr;
-    for (int start = 0; start < numSamples; start += RenderScratch::chunk)
+    const auto lastSample = juce::jmax (0, numSamples - 1);
+    int rendered = 0;
+    for (const auto event : midi)
     {
-        const auto n = juce::jmin (RenderScratch::chunk, numSamples - start);
+        const auto at = juce::jlimit (0, lastSample, event.samplePosition);
+        if (at > rendered)
+        {
+            renderSpan (out, rendered, at);
+            rendered = at;
+        }
+        applyEvent (event);
+    }
+    renderSpan (out, rendered, numSamples);
+
+    for (int ch = 1; ch < numChannels; ++ch)
+        buffer.copyFrom (ch, 0, buffer, 0, 0, numSamples);
+
+    // JUCE's reverb handles mono and stereo only; other layouts keep the dry signal on every channel.
+    if (numChannels == 1 || numChannels == 2)
+    {
+        juce::dsp::AudioBlock<float> audio (buffer);
+        reverb.process (juce::dsp::ProcessContextReplacing<float> (audio));
+    }
+
+    // The reverb adds to a dry signal that the saturator already brought close to full scale.
+    buffer.applyGain (outputTrim);
+}
+
+// Samples [from, to) of the engine's mono signal into `out` (when there is a channel), chunk by chunk.
+// The engine is mono: one value per sample, written to the first channel and copied to the rest later.
+void Engine::renderSpan (float* out, int from, int to) noexcept
+{
+    for (int start = from; start < to; start += RenderScratch::chunk)
+    {
+        const auto n = juce::jmin (RenderScratch::chunk, to - start);
         renderVoices (n);
         if (block.droneActive)
             addDrone (n);
@@ -56,16 +88,6 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
             if (out != nullptr)
                 out[start + s] = y;
         }
-    }
-
-    for (int ch = 1; ch < numChannels; ++ch)
-        buffer.copyFrom (ch, 0, buffer, 0, 0, numSamples);
-
-    // JUCE's reverb handles mono and stereo only; other layouts keep the dry signal on every channel.
-    if (numChannels == 1 || numChannels == 2)
-    {
-        juce::dsp::AudioBlock<float> audio (buffer);
-        reverb.process (juce::dsp::ProcessContextReplacing<float> (audio));
     }
 }
 
@@ -123,7 +145,7 @@ void Engine::beginBlock (const EngineParameters& p, bool editorAttended) noexcep
     }
 }
 
-// The mod wheel may have moved in the MIDI pass; trill and tremolo follow it from the block's first sample.
+// Trill and tremolo settings derived from the mod wheel; recomputed wherever a mod-wheel event applies.
 void Engine::updateModulation() noexcept
 {
     const auto sr = block.sampleRate;
@@ -134,26 +156,26 @@ void Engine::updateModulation() noexcept
     block.tremoloDepth = modWheel * 0.4f;
 }
 
-// Every event applies before the block's first sample; positions within the block are ignored.
-void Engine::applyMidi (const juce::MidiBuffer& midi) noexcept
+// One event of the MIDI pass. The channel is ignored; the mod wheel also counts as nothing else.
+void Engine::applyEvent (const juce::MidiMessageMetadata& event) noexcept
 {
-    for (const auto event : midi)
+    if (! isChannelMessage (event))
+        return;
+
+    const auto status = event.data[0] & 0xf0;
+    const int d1 = event.data[1];
+    const int d2 = event.data[2];
+
+    if (status == 0xb0 && d1 == 1)
     {
-        if (! isChannelMessage (event))
-            continue;
-
-        const auto status = event.data[0] & 0xf0;
-        const int d1 = event.data[1];
-        const int d2 = event.data[2];
-
-        if (status == 0xb0 && d1 == 1)
-            modWheel = (float) d2 / 127.0f;
-
-        if (status == 0x90 && d2 > 0)
-            noteOn (d1, (float) d2 * 0.007874016f);
-        else if (status == 0x80 || status == 0x90)
-            noteOff (d1);
-        else if (status == 0xb0 && (d1 == 123 || d1 == 120))
-            stopAllVoices();
+        modWheel = (float) d2 / 127.0f;
+        updateModulation();
     }
+
+    if (status == 0x90 && d2 > 0)
+        noteOn (d1, (float) d2 * 0.007874016f);
+    else if (status == 0x80 || status == 0x90)
+        noteOff (d1);
+    else if (status == 0xb0 && (d1 == 123 || d1 == 120))
+        stopAllVoices();
 }

@@ -11,6 +11,13 @@ namespace expression
 {
 constexpr float twoPi = 6.2831855f;
 
+// The argument of sin (2 pi x) for a phase x in cycles, reduced to one cycle in double first, so that a
+// phase that has grown for hours gives the same sine it would have given in its first second.
+inline float sineArgument (double cycles) noexcept
+{
+    return (float) ((cycles - std::floor (cycles)) * 6.283185307179586);
+}
+
 // One step of the ornament's S-curve from the previous note's read speed to the voice's own.
 inline void advanceGlide (Voice& v) noexcept
 {
@@ -88,8 +95,8 @@ inline void pitchOffsets (Voice& v, const BlockValues& b, float modWheel, Render
 
         for (int s = 0; s < n; ++s)
         {
-            w.argA[s] = w.driftPhase[s] * 0.7f * twoPi;
-            w.argB[s] = w.driftPhase[s] * twoPi;
+            w.argA[s] = sineArgument (w.driftPhase[s] * 0.7);
+            w.argB[s] = sineArgument (w.driftPhase[s]);
         }
         fastmath::sines (w.argA, w.sinA, n);
         fastmath::sines (w.argB, w.sinB, n);

@@ -8,7 +8,7 @@
 namespace sampled
 {
 // Caches the zone's frames and loop points in the voice. The loop is the last 30 % of the
-// recording; the crossfade into it lasts 100 ms of host time, at most half the loop.
+// recording; the crossfade at its end lasts 100 ms of host time, at most half the loop.
 inline void attachZone (Voice& v, const SampleZone* zone, double hostRate) noexcept
 {
     v.zone = zone;
@@ -25,9 +25,11 @@ inline void attachZone (Voice& v, const SampleZone* zone, double hostRate) noexc
     v.crossfadeLength = juce::jmin ((int) (hostRate * 0.1), (v.length - v.loopStart) / 2);
 }
 
-// The voice's next n samples into w.out: linear interpolation at the read position, blended into
-// the loop start over the crossfade, then the advance by the voice's speed, which the ornament glide
-// moves sample by sample. The read comes first, so a note's first output is frame 0 exactly.
+// The voice's next n samples into w.out: linear interpolation at the read position, then the advance
+// by the voice's speed, which the ornament glide moves sample by sample. The read comes first, so a
+// note's first output is frame 0 exactly. The loop is seamless: over the last crossfadeLength frames the
+// read blends into the same position one loop length earlier, so the last blended sample runs straight
+// on into frame loopStart, and passing the end steps back by exactly one loop length, fraction and all.
 inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
 {
     const auto gliding = v.gliding;
@@ -44,17 +46,17 @@ inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
 
     const auto* data = v.frames;
     const auto len = v.length;
-    const auto loopStart = v.loopStart;
+    const auto loopLength = len - v.loopStart;
     const auto crossfadeLength = v.crossfadeLength;
     auto position = v.readPosition;
 
     for (int s = 0; s < n; ++s)
     {
         auto pos = (int) position;
-        if (pos >= len)
+        while (pos >= len)
         {
-            position = loopStart;
-            pos = loopStart;
+            position -= loopLength;
+            pos = (int) position;
         }
 
         const auto frac = (float) (position - pos);
@@ -64,10 +66,13 @@ inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
         const auto remaining = len - pos;
         if (remaining < crossfadeLength && crossfadeLength > 0)
         {
-            const auto wet = (float) remaining / (float) crossfadeLength;
-            const auto j = loopStart + (crossfadeLength - remaining);
-            if (j < len)
-                y = (1.0f - wet) * data[j] + wet * y;
+            const auto j = pos - loopLength;
+            if (j >= 0)
+            {
+                const auto wet = (float) remaining / (float) crossfadeLength;
+                const auto partner = data[j] + frac * (data[j + 1] - data[j]);
+                y = wet * y + (1.0f - wet) * partner;
+            }
         }
 
         position += w.pitch[s] * (gliding ? w.increment[s] : increment);

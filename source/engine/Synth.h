@@ -34,7 +34,7 @@ inline float formantCosine (float frequency, float sampleRate) noexcept
 inline void renderChant (Voice& v, const BlockValues& b, const float* noise, RenderScratch& w, int n) noexcept
 {
     for (int s = 0; s < n; ++s)
-        w.argA[s] = ((w.driftPhase[s] * 0.1f + 5.5f) * w.driftPhase[s]) * twoPi * 0.1f;
+        w.argA[s] = expression::sineArgument (((w.driftPhase[s] * 0.1 + 5.5) * w.driftPhase[s]) * 0.1);
     fastmath::sines (w.argA, w.sinA, n);
 
     for (int s = 0; s < n; ++s)

@@ -18,7 +18,7 @@ struct Voice
     int glideFromNote = -1;
     float glideProgress = 0.0f;
     float glideStep = 0.0f;
-    float driftPhase = 0.0f;
+    double driftPhase = 0.0;          // cycles, never wrapped: double keeps it exact for hours
     float driftRate = 0.0f;
     float trillPhase = 0.0f;
     int trillInterval = 1;
@@ -32,7 +32,7 @@ struct Voice
     // Constants of the note, fixed at note-on. The sample rate only changes in prepareToPlay, which
     // frees every voice, so none of them goes stale while the voice sounds.
     float baseFrequency = 440.0f;     // equal-tempered pitch of `note`
-    float driftStep = 0.0f;           // driftRate / sample rate
+    double driftStep = 0.0;           // driftRate / sample rate
     float envelopeDecay = 1.0f;       // RHODES: per-sample factor of the modulation depth
     float indexScale = 1.5f;          // RHODES: modulation index at full depth
     int formantSet = 0;               // CHANT: 0 below middle C, 1 from it
@@ -87,7 +87,7 @@ struct RenderScratch
     float semitones[chunk];
     double pitch[chunk];
     double increment[chunk];
-    float driftPhase[chunk];
+    double driftPhase[chunk];
     float argA[chunk], argB[chunk], sinA[chunk], sinB[chunk];
     float step[chunk], index[chunk], phase[chunk];
     float out[chunk];

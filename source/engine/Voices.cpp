@@ -62,7 +62,7 @@ void Engine::noteOn (int note, float velocity) noexcept
     // Whatever instrument renders the voice later, its synthesis constants are ready.
     const auto sr = (float) currentSampleRate;
     v.baseFrequency = synth::noteFrequency (note);
-    v.driftStep = v.driftRate / sr;
+    v.driftStep = (double) v.driftRate / currentSampleRate;
     v.envelopeDecay = synth::rhodesDecay (note, sr);
     v.indexScale = velocity * 4.0f + 1.5f;
     v.formantSet = note < 60 ? 0 : 1;

@@ -107,7 +107,9 @@ TEST (Parameters, TheHostSeesTheTableInOrder)
         EXPECT_FLOAT_EQ (range.end, spec.end);
         EXPECT_FLOAT_EQ (range.interval, spec.step);
         if (spec.kind == kestrune::ParameterKind::floating)
+        {
             EXPECT_FLOAT_EQ (range.skew, spec.skew);
+        }
         EXPECT_FALSE (range.symmetricSkew);
         EXPECT_NEAR (prm->convertFrom0to1 (prm->getValue()), spec.defaultValue, 1e-5);
         EXPECT_NEAR (p.readParameters().*spec.field, spec.defaultValue, 1e-5);

@@ -16,9 +16,10 @@ std::unique_ptr<TestEngine> fullLevelNotes (std::initializer_list<std::vector<ju
     return p;
 }
 
+// The last output sample as the saturator left it, before the fixed trim after the reverb.
 float lastSample (TestEngine& p)
 {
-    return dryOutput (p, 64).back();
+    return dryOutput (p, 64).back() / Engine::outputTrim;
 }
 } // namespace
 
@@ -89,8 +90,9 @@ TEST (OutputStage, ReverbByChannelCount)
         const auto out = render (*p, 2048, notes, channels);
 
         juce::AudioBuffer<float> expected (channels, 2048);
+        expected.clear();
         for (int ch = 0; ch < channels; ++ch)
-            expected.copyFrom (ch, 0, dry, 0, 0, 2048);
+            expected.addFrom (ch, 0, dry, 0, 0, 2048, 1.0f / Engine::outputTrim);
         if (channels <= 2)
         {
             juce::Reverb reverb;
@@ -101,10 +103,11 @@ TEST (OutputStage, ReverbByChannelCount)
             else
                 reverb.processStereo (expected.getWritePointer (0), expected.getWritePointer (1), 2048);
         }
+        expected.applyGain (Engine::outputTrim);
 
         for (int ch = 0; ch < channels; ++ch)
             for (int s = 0; s < 2048; ++s)
-                ASSERT_EQ (out.getSample (ch, s), expected.getSample (ch, s)) << channels << " " << ch << " " << s;
+                ASSERT_NEAR (out.getSample (ch, s), expected.getSample (ch, s), 1.0e-7f) << channels << " " << ch << " " << s;
     }
 }
 

@@ -64,26 +64,19 @@ public:
         const auto toneCoefficient = (p.brightness / 100.0f) * 0.95f + 0.05f;
         const auto drive = (p.volume / 100.0f) * 1.3f;
 
+        // Every event applies at its own sample, clamped into the block; a block without samples
+        // applies them all.
+        const auto numSamples = buffer.getNumSamples();
         for (const auto event : midi)
-        {
-            const auto b0 = event.data[0], d1 = event.data[1], d2 = event.data[2];
-            if ((b0 & 0xf0) == 0xb0 && d1 == 1)
-                modWheel = (float) d2 / 127.0f;
-            if ((b0 & 0xf0) == 0x90 && d2 > 0)
-                noteOn (d1, (float) d2 * 0.007874016f);
-            else if ((b0 & 0xf0) == 0x80 || ((b0 & 0xf0) == 0x90 && d2 == 0))
-            {
-                for (auto& v : voices)
-                    if (v.active && v.note == d1 && ! v.releasing)
-                        v.releasing = true;
-            }
-            else if ((b0 & 0xf0) == 0xb0 && (d1 == 123 || d1 == 120))
-                for (auto& v : voices)
-                    v.active = false;
-        }
+            if (numSamples == 0)
+                applyEvent (event);
 
-        for (int s = 0; s < buffer.getNumSamples(); ++s)
+        for (int s = 0; s < numSamples; ++s)
         {
+            for (const auto event : midi)
+                if (std::clamp (event.samplePosition, 0, numSamples - 1) == s)
+                    applyEvent (event);
+
             auto sum = 0.0f;
             int voiceCount = 0;
             for (auto& v : voices)
@@ -123,13 +116,19 @@ public:
                 const auto lenLow = bank.droneLow.buffer.getNumSamples();
                 const auto lenHigh = bank.droneHigh.buffer.getNumSamples();
                 const auto i = (int) dronePosition;
-                const auto a = bank.droneLow.buffer.getSample (0, i % lenLow);
-                const auto b = bank.droneHigh.buffer.getSample (0, i % lenHigh);
+                const auto frac = (float) (dronePosition - i);
+                const auto lerp = [&] (const SampleZone& z, int len)
+                {
+                    const auto x0 = z.buffer.getSample (0, i % len), x1 = z.buffer.getSample (0, (i + 1) % len);
+                    return x0 + frac * (x1 - x0);
+                };
+                const auto a = lerp (bank.droneLow, lenLow);
+                const auto b = lerp (bank.droneHigh, lenHigh);
                 const auto wobble = sinf ((float) dronePosition * 0.0001f) * driftAmount * 0.002f + 1.0f;
                 sum += wobble * ((b * 0.5f + a * 0.5f) * droneLevel);
-                dronePosition += 1.0;
+                dronePosition += bank.droneLow.sampleRate / sr;
                 if (dronePosition >= (double) lenLow)
-                    dronePosition = 0.0;
+                    dronePosition -= (double) lenLow;
             }
 
             if (voiceCount > 1)
@@ -141,8 +140,12 @@ public:
                 buffer.addSample (ch, s, y);
         }
 
-        juce::dsp::AudioBlock<float> block (buffer);
-        reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
+        if (buffer.getNumChannels() == 1 || buffer.getNumChannels() == 2)
+        {
+            juce::dsp::AudioBlock<float> block (buffer);
+            reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
+        }
+        buffer.applyGain (Engine::outputTrim);
     }
 
 private:
@@ -156,11 +159,13 @@ private:
         float level = 0;
         bool releasing = false, gliding = false;
         int glideFromNote = -1;
-        float glideProgress = 0, glideStep = 0, driftPhase = 0, driftRate = 0, trillPhase = 0;
+        float glideProgress = 0, glideStep = 0, driftRate = 0, trillPhase = 0;
+        double driftPhase = 0;
         int trillInterval = 1;
         float chantPhase = 0, formantState[3] = {}, carrierPhase = 0, modulatorPhase = 0, modulatorEnvelope = 1, tremoloPhase = 0;
     };
 
+    static constexpr double twoPi = 6.283185307179586;
     const SampleBank& bank;
     RefVoice voices[16];
     int lastNote = -1, activeInstrument = 0;
@@ -168,6 +173,28 @@ private:
     double dronePosition = 0, sr = 44100.0;
     float attackStep = 0, releaseStep = 0, ornamentAmount = 0, glideStep = 0, driftAmount = 0;
     juce::dsp::Reverb reverb;
+
+    void applyEvent (const juce::MidiMessageMetadata& event)
+    {
+        if (event.numBytes != 3)
+            return;
+        const auto b0 = event.data[0], d1 = event.data[1], d2 = event.data[2];
+        if (b0 < 0x80 || b0 >= 0xf0 || d1 >= 0x80 || d2 >= 0x80)
+            return;
+        if ((b0 & 0xf0) == 0xb0 && d1 == 1)
+            modWheel = (float) d2 / 127.0f;
+        if ((b0 & 0xf0) == 0x90 && d2 > 0)
+            noteOn (d1, (float) d2 * 0.007874016f);
+        else if ((b0 & 0xf0) == 0x80 || ((b0 & 0xf0) == 0x90 && d2 == 0))
+        {
+            for (auto& v : voices)
+                if (v.active && v.note == d1 && ! v.releasing)
+                    v.releasing = true;
+        }
+        else if ((b0 & 0xf0) == 0xb0 && (d1 == 123 || d1 == 120))
+            for (auto& v : voices)
+                v.active = false;
+    }
 
     double zoneIncrement (int note, const SampleZone* zone) const
     {
@@ -264,8 +291,9 @@ private:
     {
         if (! (driftAmount > 0.01f))
             return 0.0f;
-        v.driftPhase += v.driftRate / (float) sr;
-        return (sinf (v.driftPhase * 0.7f * 6.2831855f) * 0.3f + sinf (v.driftPhase * 6.2831855f) * 0.7f) * driftAmount * 0.15f;
+        v.driftPhase += (double) v.driftRate / sr;
+        return ((float) std::sin (twoPi * 0.7 * v.driftPhase) * 0.3f + (float) std::sin (twoPi * v.driftPhase) * 0.7f)
+               * driftAmount * 0.15f;
     }
 
     float sampled (RefVoice& v, double pitchFactor) const
@@ -275,10 +303,10 @@ private:
         const auto loopStart = (len * 7) / 10;
         const auto crossfadeLength = std::min ((int) (sr * 0.1), (len - loopStart) / 2);
         auto pos = (int) v.readPosition;
-        if (pos >= len)
+        while (pos >= len)
         {
-            v.readPosition = loopStart;
-            pos = loopStart;
+            v.readPosition -= len - loopStart;
+            pos = (int) v.readPosition;
         }
         const auto frac = (float) (v.readPosition - pos);
         auto s = data[pos] + frac * (data[(pos + 1) % len] - data[pos]);
@@ -286,9 +314,9 @@ private:
         if (remaining < crossfadeLength && crossfadeLength > 0)
         {
             const auto w = (float) remaining / (float) crossfadeLength;
-            const auto j = loopStart + (crossfadeLength - remaining);
-            if (j < len)
-                s = (1.0f - w) * data[j] + w * s;
+            const auto j = pos - (len - loopStart);
+            if (j >= 0)
+                s = w * s + (1.0f - w) * (data[j] + frac * (data[j + 1] - data[j]));
         }
         v.readPosition += pitchFactor * v.currentIncrement;
         return s;
@@ -317,7 +345,7 @@ private:
     {
         const auto srf = (float) sr;
         auto f = pitch (v, drift, trill);
-        const auto vibrato = sinf (((v.driftPhase * 0.1f + 5.5f) * v.driftPhase) * 6.2831855f * 0.1f);
+        const auto vibrato = (float) std::sin (twoPi * (((v.driftPhase * 0.1 + 5.5) * v.driftPhase) * 0.1));
         f = f * (vibrato * (driftAmount * 0.008f + 0.003f) + 1.0f);
         v.chantPhase += f / srf;
         if (v.chantPhase >= 1.0f)

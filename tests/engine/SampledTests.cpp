@@ -59,8 +59,10 @@ TEST (SampledVoice, ReadsFrameZeroFirstThenInterpolates)
     EXPECT_DOUBLE_EQ (v.readPosition, 3.0);
 }
 
-// 20 frames: the loop is [14, 20), the crossfade min(4410, 3) = 3 frames long.
-TEST (SampledVoice, LoopsTheLastThirtyPercentWithACrossfade)
+// 20 frames: the loop is [14, 20), six frames long; the crossfade min(4410, 3) = 3 frames long. Over
+// the crossfade the read blends towards the frame one loop length earlier, so the last blended sample
+// leads straight into frame 14, and the wrap keeps the fraction.
+TEST (SampledVoice, LoopsTheLastThirtyPercentSeamlessly)
 {
     std::vector<float> frames (20);
     for (int i = 0; i < 20; ++i)
@@ -74,19 +76,25 @@ TEST (SampledVoice, LoopsTheLastThirtyPercentWithACrossfade)
 
     v.readPosition = 17.0;
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 18.0f);                                   // remaining 3: no blend
-    EXPECT_FLOAT_EQ (nextSample (v, 1.0), (1.0f - 2.0f / 3.0f) * 16.0f + 2.0f / 3.0f * 19.0f);
-    EXPECT_FLOAT_EQ (nextSample (v, 1.0), (1.0f - 1.0f / 3.0f) * 17.0f + 1.0f / 3.0f * 20.0f);
-
-    // Past the end the fraction is dropped and reading resumes at loopStart itself.
-    v.readPosition = 20.6;
-    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 15.0f);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 2.0f / 3.0f * 19.0f + (1.0f - 2.0f / 3.0f) * 13.0f);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 1.0f / 3.0f * 20.0f + (1.0f - 1.0f / 3.0f) * 14.0f);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 15.0f);                                   // frame 14
     EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
 
-    // An increment larger than the loop still wraps to loopStart, never further.
+    // Inside the crossfade the partner is read with the main read's fraction.
+    v.readPosition = 18.25;
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 2.0f / 3.0f * 19.25f + (1.0f - 2.0f / 3.0f) * 13.25f);
+
+    // Past the end the position steps back by one loop length and keeps its fraction.
+    v.readPosition = 20.6;
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 15.6f);
+    EXPECT_NEAR (v.readPosition, 15.6, 1.0e-12);
+
+    // An increment larger than the loop wraps by whole loop lengths, never outside the loop.
     v.readPosition = 19.0;
     nextSample (v, 50.0);
-    nextSample (v, 1.0);
-    EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
+    EXPECT_FLOAT_EQ (nextSample (v, 1.0), 16.0f);
+    EXPECT_DOUBLE_EQ (v.readPosition, 16.0);
 }
 
 TEST (SampledVoice, CrossfadeLengthIsAHundredMillisecondsCappedAtHalfTheLoop)

@@ -50,11 +50,14 @@ TEST (Envelope, ReleaseDuringAttackFallsFromReachedLevelAtTheFullRate)
     EXPECT_NEAR (samplesUntil (*p, [&] { return ! p->voices[0].active; }), 44, 1);
 }
 
-TEST (MidiPass, NoteOnAndOffInOneBlockIsSilentButSetsLastNote)
+TEST (MidiPass, NoteOnAndOffOnOneSampleIsSilentButSetsLastNote)
 {
     auto p = plainProcessor();
     useSyntheticZone (*p, harp, constant (1000));
-    const auto out = dryOutput (*p, 64, midiOf ({ on (64), off (64) }));
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 64, (juce::uint8) 127), 10);
+    midi.addEvent (juce::MidiMessage::noteOff (1, 64), 10);
+    const auto out = dryOutput (*p, 64, midi);
 
     for (auto y : out)
         EXPECT_EQ (y, 0.0f);

@@ -10,17 +10,24 @@ import math
 import os
 import pathlib
 import re
+import signal
+import stat
 import struct
 import subprocess
 import sys
+import time
 import zlib
 
-PARAMETERS = [  # name, default text, in the order the host lists them
+# What the design fixes about the twelve parameters, in the order the host lists them: their names
+# and the text each shows at its default. Everything else about them is read from `info --json`,
+# which carries the instrument's parameter table.
+DESIGN_DEFAULTS = [
     ("Instrument", "BAGPIPES"), ("Attack", "0.010"), ("Release", "0.30"), ("Drone Volume", "50.0"),
     ("Drone On", "Off"), ("Brightness", "70.0"), ("Volume", "80.0"), ("Ornament", "60.0"),
     ("Drift", "25.0"), ("Reverb Mix", "30.0"), ("Reverb Size", "50.0"), ("Focus Mode", "Off"),
-    ("Bypass", "Off"),
 ]
+INSTRUMENTS = ["BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"]
+TABLE_FIELDS = {"id", "name", "kind", "start", "end", "step", "skew", "default", "unit", "defaultText"}
 
 SILENCE = 1e-6
 AUDIBLE_DB = -60.0
@@ -45,6 +52,20 @@ def host(args, *command, expect=0, env=None):
 
 def host_json(args, *command):
     return json.loads(host(args, *command).stdout)
+
+
+_info = {}
+
+
+def info(args):
+    """The bundle's `info --json`, read once per check."""
+    if args.bundle not in _info:
+        _info[args.bundle] = host_json(args, "info", args.bundle, "--json")
+    return _info[args.bundle]
+
+
+def parameter_table(args):
+    return {p["id"]: p for p in info(args)["parameters"]}
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -74,6 +95,27 @@ def smf(ppq, tracks):
 
 def tempo(microseconds_per_beat):
     return b"\xff\x51\x03" + microseconds_per_beat.to_bytes(3, "big")
+
+
+def note_on(note, velocity=100):
+    return bytes([0x90, note, velocity])
+
+
+def note_off(note):
+    return bytes([0x80, note, 0])
+
+
+def juce_base64_encode(data):
+    """The inverse of juce_base64."""
+    table = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+"
+    value = int.from_bytes(data, "little")
+    return f"{len(data)}." + "".join(table[(value >> (6 * i)) & 63] for i in range((len(data) * 8 + 5) // 6))
+
+
+def juce_binary_xml(xml):
+    """JUCE's copyXmlToBinary: magic, length, the XML text and a terminating zero."""
+    body = xml.encode()
+    return b"VC2!" + struct.pack("<I", len(body)) + body + b"\0"
 
 
 def read_wav(path):
@@ -183,13 +225,32 @@ def identity(args):
 
 
 def parameters(args):
-    params = host_json(args, "info", args.bundle, "--json")["parameters"]
-    got = [(p["name"], p["default"]) for p in params]
-    check(got == PARAMETERS, f"parameters differ:\n got      {got}\n expected {PARAMETERS}")
+    report = info(args)
+    params = report["parameters"]
+    got = [(p["name"], p["defaultText"]) for p in params]
+    check(got == DESIGN_DEFAULTS, f"parameters differ:\n got      {got}\n expected {DESIGN_DEFAULTS}")
+    check(report["bypass"]["name"] == "Bypass" and report["bypass"]["defaultText"] == "Off",
+          f"Bypass is not reported apart from the twelve: {report.get('bypass')}")
     for p in params:
-        check(p["current"] == p["default"], f"{p['name']} starts at {p['current']!r}, not its default")
-    steps = {p["name"]: p["steps"] for p in params}
-    check((steps["Instrument"], steps["Drone On"], steps["Attack"]) == (8, 2, 0), f"parameter steps are {steps}")
+        check(TABLE_FIELDS <= set(p), f"{p['name']} lacks {sorted(TABLE_FIELDS - set(p))}")
+        check(p["current"] == p["defaultText"], f"{p['name']} starts at {p['current']!r}, not its default")
+        check(p["start"] <= p["default"] <= p["end"] and p["step"] > 0 and p["skew"] > 0,
+              f"{p['name']}: default, range, step or skew make no sense: {p}")
+        kind, steps = p["kind"], p["steps"]
+        if kind == "choice":
+            check(p["choices"] == INSTRUMENTS and p["choices"][int(p["default"])] == p["defaultText"] and steps == 8,
+                  f"{p['name']}: choices {p.get('choices')}, {steps} steps")
+        elif kind == "bool":
+            check("choices" not in p and steps == 2 and p["defaultText"] == ("On" if p["default"] else "Off"),
+                  f"{p['name']}: a switch with {steps} steps, default {p['default']} shown as {p['defaultText']!r}")
+        else:
+            check(kind == "float" and "choices" not in p and steps == 0, f"{p['name']}: kind {kind}, {steps} steps")
+            # The default in the parameter's own units is what the plug-in shows, to the shown precision.
+            places = len(p["defaultText"].partition(".")[2])
+            check(abs(float(p["defaultText"]) - p["default"]) <= 0.5 * 10 ** -places + 1e-9,
+                  f"{p['name']}: default {p['default']} shown as {p['defaultText']!r}")
+    check([p["id"] for p in params if p["unit"] == "s"] == ["attack", "release"],
+          f"units: {[(p['id'], p['unit']) for p in params]}")
 
 
 def state_round_trip(args):
@@ -222,9 +283,16 @@ def state_round_trip(args):
              "volume": "Volume", "Drone Volume": "Drone Volume"}
     for key, (_, shown) in settings.items():
         check(loaded[names[key]] == shown, f"{key} came back as {loaded[names[key]]!r}, expected {shown!r}")
-    untouched = {name: default for name, default in PARAMETERS if name not in names.values()}
+    untouched = {p["name"]: p["defaultText"] for p in info(args)["parameters"] if p["name"] not in names.values()}
     for name, default in untouched.items():
         check(loaded[name] == default, f"{name} came back as {loaded[name]!r}, expected its default {default!r}")
+
+    # A state equal to what a fresh instance holds applies although it changes nothing.
+    defaults = work / "defaults_state.bin"
+    host(args, "state", "save", args.bundle, str(defaults))
+    loaded = host_json(args, "state", "load", args.bundle, str(defaults), "--json")
+    check([p["current"] for p in loaded] == [p["defaultText"] for p in info(args)["parameters"]],
+          f"a state of defaults came back as {loaded}")
 
 
 def render(args):
@@ -268,35 +336,208 @@ def render(args):
         level = peak(read_wav(out)[4])
         check((level > SILENCE) == audible, f"render --state with {extra}: peak {level}")
 
-    defaults = host(args, "render", args.bundle, str(midi), str(work / "render_default_tail.wav"))
-    check(", 156000 frames" in defaults.stdout, f"default tail is not the plug-in's 2 s: {defaults.stdout}")
+
+
+def quiet_from(frames, level=1e-5):
+    """Index of the first frame from which on every sample stays below the level."""
+    for i in range(len(frames) - 1, -1, -1):
+        if any(not abs(v) < level for v in frames[i]):
+            return i + 1
+    return 0
+
+
+def render_tail(args):
+    work = pathlib.Path(args.work)
+    rate = 48000
+    midi = work / "tail_fixture.mid"
+    midi.write_bytes(smf(480, [[(0, tempo(500000)), (0, note_on(60)), (1200, note_off(60))]]))  # off at 1.25 s
+    last_event = 1.25
+
+    # A 3 s release and the reverb sound well past a fixed 2 s; the render runs until the output
+    # has stayed below -100 dBFS for 200 ms, and ends there.
+    out = work / "tail_release.wav"
+    host(args, "render", args.bundle, str(midi), str(out), "--float", "--set", "instrument=ORGAN",
+         "--set", "release=3", "--set", "reverbMix=50")
+    frames = read_wav(out)[4]
+    quiet = quiet_from(frames)
+    check(quiet > (last_event + 3.0) * rate, f"the sound died at {quiet / rate:.3f} s, before the release ended")
+    check(len(frames) - quiet == round(0.2 * rate),
+          f"the render ends {(len(frames) - quiet) / rate:.4f} s after the output fell below -100 dBFS, not 0.2 s")
+
+    # A drone never dies away: the render stops 30 s after the last event.
+    capped = host(args, "render", args.bundle, str(midi), str(work / "tail_drone.wav"), "--rate", "8000",
+                  "--set", "droneOn=1")
+    frames_line = re.search(r", (\d+) frames", capped.stdout)
+    check(frames_line is not None and int(frames_line.group(1)) == math.ceil((last_event + 30) * 8000),
+          f"a drone render is not cut 30 s after the last event: {capped.stdout}")
+
+
+def render_as_written(args):
+    """Events reach the plug-in as the file holds them: nothing added, nothing reordered."""
+    work = pathlib.Path(args.work)
+    rate, block = 48000, 512
+    settings = ["--set", "instrument=ORGAN", "--set", "drift=0", "--set", "ornament=0", "--set", "reverbMix=0"]
+
+    def render_events(name, events, tail):
+        midi, out = work / f"{name}.mid", work / f"{name}.wav"
+        midi.write_bytes(smf(480, [[(0, tempo(500000))] + events]))
+        host(args, "render", args.bundle, str(midi), str(out), "--float", "--tail", str(tail), *settings)
+        return [frame[0] for frame in read_wav(out)[4]]
+
+    # Two note-ons of one note and one note-off: two voices sound between 0.5 s and 1 s. A reader
+    # that adds a note-off before the second note-on renders the file with that note-off in place.
+    twice = render_events("repeated_note_on", [(0, note_on(60)), (480, note_on(60)), (960, note_off(60))], 0.5)
+    with_off = render_events("repeated_note_off", [(0, note_on(60)), (480, note_off(60)), (480, note_on(60)),
+                                                   (960, note_off(60))], 0.5)
+    second = int(0.5 * rate) // block * block
+    same = max(abs(a - b) for a, b in zip(twice[:second], with_off[:second]))
+    check(same < 1e-7, f"the renders differ before the second note-on ({same}): the check cannot tell them apart")
+    differ = max(abs(a - b) for a, b in zip(twice[second:int(rate)], with_off[second:int(rate)]))
+    check(differ > 1e-3, f"a second note-on of a sounding note renders as if a note-off preceded it ({differ})")
+
+    # A note-on and its note-off at one tick, in that order, are silent (one block); the reverse
+    # order leaves the note held. A reader that moves note-ons behind note-offs holds both.
+    for order, audible in [([note_on(60), note_off(60)], False), ([note_off(60), note_on(60)], True)]:
+        level = peak([[v] for v in render_events("same_tick", [(240, e) for e in order], 1.0)])
+        check((level > 1e-3) == audible, f"events at one tick in the order {order}: peak {level}")
+
+
+def render_automation(args):
+    work = pathlib.Path(args.work)
+    rate, block = 48000, 512
+    midi = work / "automation_fixture.mid"
+    midi.write_bytes(smf(480, [[(0, tempo(500000)), (0, note_on(60)), (1920, note_off(60))]]))  # 0 to 2 s
+    lane = work / "automation_lane.csv"
+    lane.write_text("time,id,value\n# mute between 0.5 s and 1 s\n0.5,volume,0\n48000s, Volume ,80\n")
+
+    def block_start(seconds):
+        return int(seconds * rate) // block * block
+
+    cases = [  # options, (start, end) in seconds of the muted stretch
+        (["--automate", "volume=0@1"], (1.0, None)),
+        (["--automate", "volume=0@48000s"], (1.0, None)),
+        (["--automate", "Volume=80@1.5", "--automate", "volume=0@0.75"], (0.75, 1.5)),
+        (["--automation", str(lane)], (0.5, 1.0)),
+    ]
+    for options, (mute_from, mute_to) in cases:
+        out = work / "automation.wav"
+        host(args, "render", args.bundle, str(midi), str(out), "--float", "--tail", "0.2", "--block", str(block),
+             "--set", "instrument=ORGAN", "--set", "reverbMix=0", *options)
+        frames = read_wav(out)[4]
+        first, last = block_start(mute_from), block_start(mute_to) if mute_to else int(2.0 * rate)
+        # The change applies before the block that holds its time, not earlier and not later.
+        check(peak(frames[first - block:first]) > 1e-3, f"{options}: silent before the block of {mute_from} s")
+        check(peak(frames[first:last]) < SILENCE, f"{options}: sounds while muted ({peak(frames[first:last])})")
+        if mute_to:
+            check(peak(frames[last:last + block]) > 1e-3, f"{options}: still silent after {mute_to} s")
 
 
 def host_errors(args):
-    work = pathlib.Path(args.work)
+    # A folder of its own: the checks run in parallel, and this one looks for leftover files.
+    work = pathlib.Path(args.work) / "host_errors"
+    work.mkdir(exist_ok=True)
     not_midi = work / "not_a_midi_file.mid"
     not_midi.write_bytes(b"RIFF this is no MIDI file")
+    one_note = smf(480, [[(0, note_on(60)), (240, note_off(60))]])
     good_midi = work / "one_note.mid"
-    good_midi.write_bytes(smf(480, [[(0, b"\x90\x3c\x64"), (240, b"\x80\x3c\x00")]]))
+    good_midi.write_bytes(one_note)
+    bad_timing = {name: work / f"{name}.mid" for name in ["smpte_zero_ticks", "ppq_zero", "tempo_zero", "truncated"]}
+    bad_timing["smpte_zero_ticks"].write_bytes(smf(0xE700, [[(0, note_on(60)), (240, note_off(60))]]))
+    bad_timing["ppq_zero"].write_bytes(smf(0, [[(0, note_on(60)), (240, note_off(60))]]))
+    bad_timing["tempo_zero"].write_bytes(smf(480, [[(0, tempo(0)), (0, note_on(60)), (240, note_off(60))]]))
+    bad_timing["truncated"].write_bytes(one_note[:-5])
     garbage_state = work / "garbage_state.bin"
     garbage_state.write_bytes(b"\x00" * 40)
+    # The host's wrapping is intact, the plug-in's own block inside it is not.
+    foreign_state = work / "foreign_state.bin"
+    foreign_state.write_bytes(juce_binary_xml(
+        f"<VST3PluginState><IComponent>{juce_base64_encode(b'no state of this instrument' * 3)}</IComponent>"
+        "</VST3PluginState>"))
+    unsorted_lane, short_line = work / "unsorted.csv", work / "short_line.csv"
+    unsorted_lane.write_text("0.3,volume,10\n0.2,volume,20\n")
+    short_line.write_text("0.1,volume\n")
+    directory = work / "output_directory.wav"
+    directory.mkdir(exist_ok=True)
+    fifo = work / "output_fifo.wav"
+    if not fifo.exists():
+        os.mkfifo(fifo)
+    table = parameter_table(args)
+    attack, volume = table["attack"], table["volume"]
     missing = str(work / "No Such Plugin.vst3")
-    out = str(work / "error_case.wav")
+    out = work / "error_case.wav"
+    render = ["render", args.bundle, str(good_midi), str(out)]
     cases = [  # arguments, exit code, text expected on stderr
         (["info", missing], 1, "no such plug-in bundle"),
-        (["render", args.bundle, str(not_midi), out], 1, "not a Standard MIDI File"),
-        (["render", args.bundle, str(work / "missing.mid"), out], 1, "could not read MIDI file"),
-        (["render", args.bundle, str(good_midi), out, "--set", "loudness=3"], 2, "unknown parameter 'loudness'"),
-        (["render", args.bundle, str(good_midi), out, "--set", "instrument=KAZOO"], 2, "cannot take the value"),
-        (["render", args.bundle, str(good_midi), out, "--set", "attack=fast"], 2, "cannot take the value"),
-        (["render", args.bundle, str(good_midi), out, "--rate", "0"], 2, "--rate needs a number"),
+        (["render", args.bundle, str(not_midi), str(out)], 1, "not a Standard MIDI File"),
+        (["render", args.bundle, str(work / "missing.mid"), str(out)], 1, "could not read MIDI file"),
+        (["render", args.bundle, str(bad_timing["smpte_zero_ticks"]), str(out)], 1, "0 ticks per frame"),
+        (["render", args.bundle, str(bad_timing["ppq_zero"]), str(out)], 1, "division of 0 ticks"),
+        (["render", args.bundle, str(bad_timing["tempo_zero"]), str(out)], 1, "tempo of 0"),
+        (["render", args.bundle, str(bad_timing["truncated"]), str(out)], 1, "not a Standard MIDI File"),
+        (render + ["--set", "loudness=3"], 2, "unknown parameter 'loudness'"),
+        (render + ["--set", "instrument=KAZOO"], 2, "cannot take the value"),
+        (render + ["--set", "instrument=8"], 2, "cannot take the value"),
+        (render + ["--set", "attack=fast"], 2, "cannot take the value"),
+        (render + ["--set", f"attack={attack['end'] * 5}"], 2, "cannot take the value"),
+        (render + ["--set", f"volume={volume['end'] + 0.5}"], 2, "cannot take the value"),
+        (render + ["--set", f"attack={attack['start'] / 2}"], 2, "cannot take the value"),
+        (render + ["--set", "volume=nan"], 2, "cannot take the value"),
+        (render + ["--rate", "0"], 2, "--rate needs a whole number"),
+        (render + ["--rate", "44100.5"], 2, "--rate needs a whole number"),
+        (render + ["--block", "1.9"], 2, "--block needs a whole number"),
+        (render + ["--tail", "-1"], 2, "--tail needs a number"),
+        (render + ["--tail", "nan"], 2, "--tail needs a number"),
+        (render + ["--tail", "1e999"], 2, "--tail needs a number"),
+        (render + ["--automate", "loudness=1@0.1"], 2, "unknown parameter 'loudness'"),
+        (render + ["--automate", f"attack={attack['end'] * 5}@0.1"], 2, "cannot take the value"),
+        (render + ["--automate", "volume=0@3", "--tail", "1"], 2, "beyond the render"),
+        (render + ["--automate", "volume=0@40"], 2, "beyond the render"),
+        (render + ["--automate", "volume=0@soon"], 2, "neither seconds"),
+        (render + ["--automate", "volume=0@-1"], 2, "neither seconds"),
+        (render + ["--automate", "volume=0"], 2, "takes ID=VALUE@TIME"),
+        (render + ["--automation", str(unsorted_lane)], 2, "unsorted.csv:2: the time 0.2 comes before"),
+        (render + ["--automation", str(short_line)], 2, "short_line.csv:1: expected time, ID, value"),
+        (render + ["--automation", str(work / "missing.csv")], 2, "could not read automation file"),
+        (render + ["--state", str(foreign_state)], 1, "did not take the state"),
+        (["render", args.bundle, str(good_midi), str(directory)], 2, "is a directory"),
+        (["render", args.bundle, str(good_midi), str(fifo)], 2, "not a regular file"),
+        (["state", "save", args.bundle, str(directory)], 2, "is a directory"),
         (["state", "load", args.bundle, str(garbage_state)], 1, "is not a state saved by kestrune-host"),
+        (["state", "load", args.bundle, str(foreign_state)], 1, "did not take the state"),
         (["info", args.bundle, "--click-keys"], 2, "does not apply"),
         (["frobnicate"], 2, "unknown command"),
     ]
+    precious = b"an earlier render that must survive"
     for command, code, message in cases:
+        out.write_bytes(precious)
         result = host(args, *command, expect=code)
         check(message in result.stderr, f"{' '.join(command)}: stderr {result.stderr!r} lacks {message!r}")
+        check(len(result.stderr.strip().splitlines()) == 1, f"{' '.join(command)}: more than one line: {result.stderr!r}")
+        check(out.read_bytes() == precious, f"{' '.join(command)}: the existing output file was changed")
+        check(directory.is_dir() and stat.S_ISFIFO(fifo.stat().st_mode), f"{' '.join(command)}: replaced a non-file")
+        leftovers = [p.name for p in work.iterdir() if p.name.startswith(".")]
+        check(not leftovers, f"{' '.join(command)}: temporary files left behind: {leftovers}")
+
+    # The ends of a range are inside it.
+    host(args, *render, "--tail", "0", "--set", f"attack={attack['start']}", "--set", f"volume={volume['end']}")
+    check(out.read_bytes()[:4] == b"RIFF", "a render at the ends of two ranges wrote no WAV")
+
+    # Interrupted while writing: the earlier file stays as it was and nothing else is left.
+    for signal_number in (signal.SIGINT, signal.SIGTERM):
+        out.write_bytes(precious)
+        process = subprocess.Popen([args.host, *render, "--rate", "384000", "--tail", "600", "--set", "droneOn=1"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and not any(
+                p.name.startswith(".error_case.wav.") and p.stat().st_size > 1 << 20 for p in work.iterdir()):
+            time.sleep(0.05)
+        process.send_signal(signal_number)
+        process.wait(timeout=60)
+        check(process.returncode == -signal_number, f"an interrupted render exited {process.returncode}")
+        check(out.read_bytes() == precious, f"signal {signal_number} changed the existing output file")
+        leftovers = [p.name for p in work.iterdir() if p.name.startswith(".")]
+        check(not leftovers, f"signal {signal_number} left temporary files behind: {leftovers}")
+
     check(host(args, "--help").stdout.startswith("kestrune-host"), "--help prints no usage")
     no_display = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
     result = host(args, "editor", args.bundle, "--seconds", "0", expect=1, env=no_display)
@@ -356,8 +597,9 @@ def validator(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "host_errors",
-                                          "editor", "validator"])
+    parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "render_tail",
+                                          "render_as_written", "render_automation", "host_errors", "editor",
+                                          "validator"])
     parser.add_argument("--host", required=True)
     parser.add_argument("--bundle", required=True)
     parser.add_argument("--work", required=True)

@@ -136,9 +136,10 @@ def main():
     try:
         started = time.monotonic()
         window = None
+        # The window appears under its title before it takes the editor's size: wait for both.
         while time.monotonic() - started < START_TIMEOUT and proc.poll() is None:
             window = next((w for w in xw.named() if w[0] == WINDOW_TITLE), None)
-            if window:
+            if window and window[1] >= EDITOR_WIDTH and window[2] >= min(EDITOR_HEIGHTS):
                 break
             time.sleep(0.2)
         if proc.poll() is not None:

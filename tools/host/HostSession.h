@@ -2,6 +2,9 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "core/ParameterTable.h"
+
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +30,9 @@ using ParameterSetting = std::pair<juce::String, juce::String>;   // id or name,
 // One plug-in instance loaded from a VST3 bundle through the format manager, as a DAW loads it.
 struct HostSession
 {
+    juce::File bundle;
+    double sampleRate;
+    int blockSize;
     juce::AudioPluginFormatManager formats;
     juce::PluginDescription description;
     std::unique_ptr<juce::AudioPluginInstance> instance;
@@ -39,6 +45,9 @@ struct HostSession
     // wrapper's hidden per-channel MIDI controller parameters.
     juce::Array<juce::AudioProcessorParameter*> visibleParameters() const;
 
+    // The plug-in's own parameters: the visible ones without Bypass.
+    juce::Array<juce::AudioProcessorParameter*> instrumentParameters() const;
+
     // Finds a parameter by the plug-in's string ID, the VST3 parameter number or the name.
     juce::AudioProcessorParameter* findParameter (const juce::String& key) const;
 
@@ -46,19 +55,34 @@ struct HostSession
     // throws HostError (usage) for an unknown parameter or a value it cannot take.
     void applySettings (const std::vector<ParameterSetting>& settings);
 
+    // Normalised value of a parameter for "ID=VALUE" (the forms --set takes); throws HostError
+    // (usage) for an unknown parameter, or a value it cannot take or that lies outside its range.
+    std::pair<juce::AudioProcessorParameter*, float> resolveSetting (const ParameterSetting&) const;
+
     void saveState (const juce::File& file);
+
+    // Throws HostError when the file is no saved state or the plug-in does not take it.
     void loadState (const juce::File& file);
 };
 
 juce::String parameterId (const juce::AudioProcessorParameter&);
 juce::String defaultText (const juce::AudioProcessorParameter&);
 
-// Normalised value for a text in the parameter's own units, or -1 when the text names no value.
-float normalisedValueFor (const juce::AudioProcessorParameter&, const juce::String& text);
+// The row of the instrument's parameter table that a parameter of the bundle publishes, or null.
+const kestrune::ParameterSpec* tableEntryFor (const juce::AudioProcessorParameter&);
 
-// The parameter table, as aligned text or as a JSON array.
+// Where the bundle's parameters disagree with the instrument's parameter table (order, IDs, names,
+// step counts, defaults, the texts at the ends of each range); empty when they agree.
+juce::StringArray disagreementsWithTable (const HostSession&);
+
+// The parameters, as aligned text or as a JSON array of the plug-in's own (Bypass left out): the
+// table's fields (id, kind, range, step, skew, default in own units, unit, choices) beside what
+// the bundle reports (name, default text, current value).
 juce::String describeParameters (const HostSession&);
 juce::var parametersAsJson (const HostSession&);
 
 juce::String decibelText (float gain);
+
+// The whole text as one finite number (no trailing characters, no "inf" or "nan").
+std::optional<double> parseNumber (const juce::String& text);
 } // namespace host

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "X11Desktop.h"
 
+#include <cmath>
 #include <iostream>
 
 namespace host
@@ -18,17 +19,28 @@ usage:
   kestrune-host state save BUNDLE OUT.bin [--set ID=VALUE ...]
   kestrune-host state load BUNDLE IN.bin [--json]
   kestrune-host render BUNDLE IN.mid OUT.wav [--rate HZ] [--block N] [--set ID=VALUE ...]
-                [--tail SECONDS] [--state IN.bin] [--float]
+                [--automate ID=VALUE@TIME ...] [--automation FILE] [--tail SECONDS]
+                [--state IN.bin] [--float]
   kestrune-host editor BUNDLE [--seconds N] [--screenshot OUT.png] [--set ID=VALUE ...] [--click-keys]
   kestrune-host --help
 
 BUNDLE is the plug-in's .vst3 folder (quote it: the name has spaces).
 --set ID=VALUE   sets a parameter before anything else happens; ID is the plug-in's parameter ID
-                 (attack), its VST3 number or its name; VALUE is in the parameter's own units
-                 (attack=0.1 seconds, volume=42.5, instrument=HARP or instrument=2, droneOn=1).
-render           merges all tracks of a Standard MIDI File on its tempo map and writes a WAV
-                 (24-bit, or 32-bit float with --float); defaults: --rate 48000 --block 512,
-                 --tail = the plug-in's tail length (at least 1 s); --state loads a saved state first.
+                 (attack), its VST3 number or its name; VALUE is in the parameter's own units and
+                 inside its range (attack=0.1 seconds, volume=42.5, instrument=HARP or
+                 instrument=2, droneOn=1).
+info             identity, buses and parameters; --json adds each parameter's range, step, skew,
+                 default and unit from the instrument's table, and fails if the bundle disagrees.
+render           plays a Standard MIDI File exactly as written (all tracks merged on its tempo map,
+                 nothing added or reordered) and writes a WAV (24-bit, or 32-bit float with
+                 --float); defaults: --rate 48000 --block 512. Without --tail the render ends once
+                 the output has stayed below -100 dBFS for 200 ms after the last event, at most
+                 30 s after it. --state loads a saved state first, then --set applies.
+                 The WAV appears only when complete: an error or Ctrl-C leaves no file behind.
+--automate ID=VALUE@TIME
+                 sets a parameter before the block that holds TIME, as host automation does;
+                 TIME in seconds (1.5) or samples (72000s). --automation FILE reads such points
+                 from CSV lines "time,ID,value" in time order.
 editor           opens the editor in a window for N seconds (default 2) while audio runs;
                  --screenshot writes what is on screen as PNG; --click-keys switches on the on-screen
                  keyboard and plays three keys with the real pointer (needs XTest).
@@ -50,14 +62,35 @@ void allowOnly (const Options& options, const juce::StringArray& allowed, const 
 
 double numberArgument (const juce::String& name, const juce::String& text, double min, double max)
 {
-    const auto t = text.trim();
+    const auto value = parseNumber (text);
 
-    if (t.isEmpty() || ! t.containsOnly ("0123456789.-+eE") || t.getDoubleValue() < min || t.getDoubleValue() > max)
+    if (! value || *value < min || *value > max)
         throw HostError { name + " needs a number from " + juce::String (min) + " to " + juce::String (max)
                               + ", not '" + text + "'",
                           exitUsage };
 
-    return t.getDoubleValue();
+    return *value;
+}
+
+int wholeNumberArgument (const juce::String& name, const juce::String& text, int min, int max)
+{
+    const auto value = parseNumber (text);
+
+    if (! value || ! juce::exactlyEqual (*value, std::floor (*value)) || *value < min || *value > max)
+        throw HostError { name + " needs a whole number from " + juce::String (min) + " to " + juce::String (max)
+                              + ", not '" + text + "'",
+                          exitUsage };
+
+    return (int) *value;
+}
+
+ParameterSetting settingArgument (const juce::String& name, const juce::String& setting)
+{
+    if (! setting.containsChar ('=') || setting.upToFirstOccurrenceOf ("=", false, false).trim().isEmpty())
+        throw HostError { name + " takes ID=VALUE, not '" + setting + "'", exitUsage };
+
+    return { setting.upToFirstOccurrenceOf ("=", false, false).trim(),
+             setting.fromFirstOccurrenceOf ("=", false, false).trim() };
 }
 
 Options parseOptions (const juce::StringArray& args, int first)
@@ -85,16 +118,23 @@ Options parseOptions (const juce::StringArray& args, int first)
 
         if (arg == "--set")
         {
-            const auto setting = needsValue();
-
-            if (! setting.containsChar ('=') || setting.upToFirstOccurrenceOf ("=", false, false).trim().isEmpty())
-                throw HostError { "--set takes ID=VALUE, not '" + setting + "'", exitUsage };
-
-            options.settings.emplace_back (setting.upToFirstOccurrenceOf ("=", false, false).trim(),
-                                           setting.fromFirstOccurrenceOf ("=", false, false).trim());
+            options.settings.push_back (settingArgument (arg, needsValue()));
         }
-        else if (arg == "--rate")         options.sampleRate = numberArgument (arg, needsValue(), 8000.0, 384000.0);
-        else if (arg == "--block")        options.blockSize = (int) numberArgument (arg, needsValue(), 1.0, 16384.0);
+        else if (arg == "--automate")
+        {
+            // ID=VALUE@TIME: the time follows the last '@', so a value may not contain one.
+            const auto text = needsValue();
+
+            if (! text.containsChar ('@'))
+                throw HostError { "--automate takes ID=VALUE@TIME, not '" + text + "'", exitUsage };
+
+            options.automation.push_back ({ settingArgument (arg, text.upToLastOccurrenceOf ("@", false, false)),
+                                            text.fromLastOccurrenceOf ("@", false, false).trim(),
+                                            "--automate " + text });
+        }
+        else if (arg == "--automation")   options.automationFile = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
+        else if (arg == "--rate")         options.sampleRate = wholeNumberArgument (arg, needsValue(), 8000, 384000);
+        else if (arg == "--block")        options.blockSize = wholeNumberArgument (arg, needsValue(), 1, 16384);
         else if (arg == "--tail")         options.tailSeconds = numberArgument (arg, needsValue(), 0.0, 600.0);
         else if (arg == "--seconds")      options.seconds = numberArgument (arg, needsValue(), 0.0, 3600.0);
         else if (arg == "--state")        options.stateFile = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
@@ -186,8 +226,18 @@ int runInfo (const Options& options)
     const auto buses = busesAsJson (plugin, busText);
     const auto classes = moduleClasses (bundle);
 
+    // The bundle must publish what the instrument's parameter table says; scripts rely on the
+    // table fields this prints beside what the bundle reports.
+    const auto disagreements = disagreementsWithTable (session);
+    const auto disagreement = HostError { "the bundle disagrees with the parameter table: "
+                                          + disagreements.joinIntoString ("; ") };
+
     if (options.json)
     {
+        if (! disagreements.isEmpty())
+            throw disagreement;
+
+
         auto* o = new juce::DynamicObject();
         o->setProperty ("name", d.name);
         o->setProperty ("descriptiveName", d.descriptiveName);
@@ -207,6 +257,17 @@ int runInfo (const Options& options)
         o->setProperty ("classes", classes);
         o->setProperty ("buses", buses);
         o->setProperty ("parameters", parametersAsJson (session));
+
+        if (auto* bypass = plugin.getBypassParameter())
+        {
+            auto* b = new juce::DynamicObject();
+            b->setProperty ("name", bypass->getName (256));
+            b->setProperty ("vst3Id", parameterId (*bypass));
+            b->setProperty ("index", bypass->getParameterIndex());
+            b->setProperty ("defaultText", defaultText (*bypass));
+            o->setProperty ("bypass", juce::var (b));
+        }
+
         std::cout << juce::JSON::toString (juce::var (o)) << "\n";
         return exitOk;
     }
@@ -232,6 +293,10 @@ int runInfo (const Options& options)
               << "Programs:      " << plugin.getNumPrograms() << "\n"
               << "Buses:\n" << busText
               << describeParameters (session);
+
+    if (! disagreements.isEmpty())
+        throw disagreement;
+
     return exitOk;
 }
 
@@ -298,7 +363,8 @@ int dispatch (const juce::StringArray& args)
 
     if (command == "render")
     {
-        allowOnly (options, { "--rate", "--block", "--set", "--tail", "--state", "--float" }, "render");
+        allowOnly (options, { "--rate", "--block", "--set", "--automate", "--automation", "--tail", "--state", "--float" },
+                   "render");
         expectPositional (options, 3, "render BUNDLE IN.mid OUT.wav");
         return runRender (options);
     }

@@ -1,7 +1,10 @@
 #include "Commands.h"
+#include "MidiFileReader.h"
+#include "OutputFile.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <unistd.h>
@@ -10,26 +13,106 @@ namespace host
 {
 namespace
 {
-juce::MidiMessageSequence readMidiFile (const juce::File& file)
+constexpr double quietLevel = 1.0e-5;           // -100 dBFS
+constexpr double quietSeconds = 0.2;           // a default render ends after this long below quietLevel...
+constexpr double longestTailSeconds = 30.0;    // ... or this long after the last event
+constexpr double longestRenderSeconds = 24.0 * 3600.0;
+
+// A parameter change at a frame, applied before the block that holds the frame, as a host applies
+// its automation.
+struct AutomationPoint
 {
-    juce::FileInputStream stream (file);
-    juce::MidiFile midi;
+    juce::int64 frame;
+    juce::AudioProcessorParameter* parameter;
+    float value;
+    juce::String source;   // where it was given, for messages
+};
 
-    if (! stream.openedOk())
-        throw HostError { "could not read MIDI file " + file.getFullPathName() };
+// "1.5" is seconds, "72000s" samples.
+juce::int64 frameForTime (const juce::String& text, double rate, const juce::String& source)
+{
+    const auto t = text.trim();
 
-    if (! midi.readFrom (stream))
-        throw HostError { file.getFullPathName() + " is not a Standard MIDI File" };
+    if (t.endsWithChar ('s'))
+    {
+        const auto samples = parseNumber (t.dropLastCharacters (1));
 
-    // Seconds through the file's own tempo map, then every track on one time line.
-    midi.convertTimestampTicksToSeconds();
-    juce::MidiMessageSequence merged;
+        if (samples && *samples >= 0.0 && juce::exactlyEqual (*samples, std::floor (*samples)) && *samples <= 1.0e15)
+            return (juce::int64) *samples;
+    }
+    else if (const auto seconds = parseNumber (t); seconds && *seconds >= 0.0 && *seconds * rate <= 1.0e15)
+    {
+        return (juce::int64) std::llround (*seconds * rate);
+    }
 
-    for (int t = 0; t < midi.getNumTracks(); ++t)
-        merged.addSequence (*midi.getTrack (t), 0.0);
+    throw HostError { source + ": the time '" + text + "' is neither seconds (1.5) nor a sample count (72000s)",
+                      exitUsage };
+}
 
-    merged.sort();
-    return merged;
+AutomationPoint automationPoint (const HostSession& session, const ParameterSetting& setting, const juce::String& time,
+                                 const juce::String& source)
+{
+    try
+    {
+        const auto [parameter, value] = session.resolveSetting (setting);
+        return { frameForTime (time, session.sampleRate, source), parameter, value, source };
+    }
+    catch (const HostError& e)
+    {
+        throw HostError { e.message.startsWith (source) ? e.message : source + ": " + e.message, exitUsage };
+    }
+}
+
+// The command line's --automate points and the lines of an --automation file (CSV of time, ID,
+// value; blank lines, lines starting with '#' and a "time,id,value" header are skipped), in time
+// order. The file must be in time order itself, so that a mistake in it is not silently reordered.
+std::vector<AutomationPoint> readAutomation (const Options& options, const HostSession& session)
+{
+    std::vector<AutomationPoint> points;
+
+    if (options.automationFile != juce::File())
+    {
+        const auto& file = options.automationFile;
+
+        if (! file.existsAsFile())
+            throw HostError { "could not read automation file " + file.getFullPathName(), exitUsage };
+
+        juce::StringArray lines;
+        lines.addLines (file.loadFileAsString());
+
+        for (int i = 0; i < lines.size(); ++i)
+        {
+            const auto line = lines[i].trim();
+            const auto source = file.getFileName() + ":" + juce::String (i + 1);
+
+            if (line.isEmpty() || line.startsWithChar ('#')
+                || line.removeCharacters (" \t").equalsIgnoreCase ("time,id,value"))
+                continue;
+
+            juce::StringArray fields;
+            fields.addTokens (line, ",", "\"");
+            fields.trim();
+            fields.removeEmptyStrings (false);
+
+            if (fields.size() != 3)
+                throw HostError { source + ": expected time, ID, value, not '" + line + "'", exitUsage };
+
+            auto point = automationPoint (session, { fields[1].unquoted(), fields[2].unquoted() }, fields[0], source);
+
+            if (! points.empty() && point.frame < points.back().frame)
+                throw HostError { source + ": the time " + fields[0] + " comes before the time of the line above;"
+                                      " the file must be in time order",
+                                  exitUsage };
+
+            points.push_back (point);
+        }
+    }
+
+    for (const auto& a : options.automation)
+        points.push_back (automationPoint (session, a.setting, a.time, a.source));
+
+    std::stable_sort (points.begin(), points.end(), [] (const auto& a, const auto& b) { return a.frame < b.frame; });
+    return points;
 }
 
 struct Progress
@@ -37,12 +120,13 @@ struct Progress
     bool enabled = isatty (STDERR_FILENO) != 0;
     int shown = -1;
 
-    void update (juce::int64 done, juce::int64 total)
+    // total: the longest the render can be; a render that ends early jumps to 100 %.
+    void update (juce::int64 done, juce::int64 total, bool finished)
     {
         if (! enabled || total <= 0)
             return;
 
-        const auto percent = (int) (100 * done / total);
+        const auto percent = finished ? 100 : (int) (100 * done / total);
 
         if (percent == shown)
             return;
@@ -52,7 +136,7 @@ struct Progress
         std::cerr << "\rrendering [" << juce::String::repeatedString ("#", filled)
                   << juce::String::repeatedString (".", 25 - filled) << "] " << percent << "%" << std::flush;
 
-        if (done >= total)
+        if (percent == 100)
             std::cerr << "\n";
     }
 };
@@ -91,9 +175,15 @@ struct Levels
 
 int runRender (const Options& options)
 {
-    const juce::File midiFile (options.positional[1]), outFile (options.positional[2]);
-    const auto sequence = readMidiFile (midiFile);
+    const juce::File midiFile (options.positional[1]);
+    OutputFile out (juce::File (options.positional[2]));   // refuses a directory or device before any work
+    const auto events = readMidiFileAsWritten (midiFile);
     const auto rate = options.sampleRate;
+    const auto lastEventSeconds = events.empty() ? 0.0 : events.back().getTimeStamp();
+
+    if (lastEventSeconds > longestRenderSeconds)
+        throw HostError { midiFile.getFullPathName() + " lasts " + juce::String (lastEventSeconds / 3600.0, 1)
+                          + " hours; renders stop at " + juce::String (longestRenderSeconds / 3600.0, 0) + " hours" };
 
     HostSession session (juce::File (options.positional[0]), rate, options.blockSize);
     auto& plugin = *session.instance;
@@ -102,24 +192,34 @@ int runRender (const Options& options)
         session.loadState (options.stateFile);
 
     session.applySettings (options.settings);
-
+    const auto automation = readAutomation (options, session);
     const auto numOutputs = plugin.getTotalNumOutputChannels();
 
     if (numOutputs <= 0)
         throw HostError { session.description.name + " has no audio output" };
 
-    const auto tail = options.tailSeconds >= 0.0 ? options.tailSeconds
-                                                 : std::max (1.0, plugin.getTailLengthSeconds());
-    const auto lastEventTime = sequence.getNumEvents() > 0 ? sequence.getEndTime() : 0.0;
-    const auto totalFrames = (juce::int64) std::ceil ((lastEventTime + tail) * rate);
+    // A fixed tail, or as long as the output sounds after the last event (MIDI or automation).
+    const auto fixedLength = options.tailSeconds >= 0.0;
+    const auto lastEventFrame = (juce::int64) std::llround (lastEventSeconds * rate);
+    const auto endFrame = (juce::int64) std::ceil ((lastEventSeconds + (fixedLength ? options.tailSeconds : longestTailSeconds)) * rate);
+    const auto quietFrames = (juce::int64) std::llround (quietSeconds * rate);
+    auto quietFrom = lastEventFrame;
+
+    for (const auto& point : automation)
+    {
+        if (point.frame >= endFrame)
+            throw HostError { point.source + ": " + juce::String ((double) point.frame / rate, 3) + " s is beyond the render, which ends "
+                                  + (fixedLength ? "at " : "at the latest at ") + juce::String ((double) endFrame / rate, 3)
+                                  + " s (the last MIDI event at " + juce::String (lastEventSeconds, 3) + " s plus "
+                                  + (fixedLength ? "--tail " + juce::String (options.tailSeconds) : juce::String (longestTailSeconds) + " s")
+                                  + ")",
+                              exitUsage };
+
+        quietFrom = std::max (quietFrom, point.frame);
+    }
 
     juce::WavAudioFormat wav;
-    outFile.deleteFile();
-    auto stream = std::make_unique<juce::FileOutputStream> (outFile);
-
-    if (! stream->openedOk())
-        throw HostError { "could not write " + outFile.getFullPathName() };
-
+    auto stream = out.createStream();
     const auto bits = options.floatOutput ? 32 : 24;   // JUCE writes 32-bit WAV data as float
     std::unique_ptr<juce::AudioFormatWriter> writer (
         wav.createWriterFor (stream.get(), rate, (unsigned int) numOutputs, bits, {}, 0));
@@ -136,18 +236,22 @@ int runRender (const Options& options)
     juce::MidiBuffer midi;
     Levels levels;
     Progress progress;
-    int nextEvent = 0, notes = 0;
+    size_t nextEvent = 0, nextPoint = 0;
+    int notes = 0;
+    juce::int64 written = 0, quietRun = 0;
+    auto finished = false;
 
-    for (juce::int64 start = 0; start < totalFrames; start += options.blockSize)
+    while (written < endFrame && ! finished)
     {
-        const auto frames = (int) std::min ((juce::int64) options.blockSize, totalFrames - start);
+        const auto start = written;
+        const auto frames = (int) std::min ((juce::int64) options.blockSize, endFrame - start);
         buffer.setSize (buffer.getNumChannels(), frames, false, false, true);
         buffer.clear();
         midi.clear();
 
-        for (; nextEvent < sequence.getNumEvents(); ++nextEvent)
+        for (; nextEvent < events.size(); ++nextEvent)
         {
-            const auto& message = sequence.getEventPointer (nextEvent)->message;
+            const auto& message = events[nextEvent];
             const auto frame = (juce::int64) std::llround (message.getTimeStamp() * rate);
 
             if (frame >= start + frames)
@@ -160,23 +264,57 @@ int runRender (const Options& options)
             midi.addEvent (message, (int) std::max ((juce::int64) 0, frame - start));
         }
 
+        for (; nextPoint < automation.size() && automation[nextPoint].frame < start + frames; ++nextPoint)
+            automation[nextPoint].parameter->setValueNotifyingHost (automation[nextPoint].value);
+
         plugin.processBlock (buffer, midi);
-        levels.add (buffer, numOutputs, frames);
-        writer->writeFromAudioSampleBuffer (buffer, 0, frames);
-        progress.update (start + frames, totalFrames);
+        auto keep = frames;
+
+        if (! fixedLength)
+        {
+            for (int i = std::max (0, (int) (quietFrom - start)); i < frames; ++i)
+            {
+                auto loud = false;
+
+                for (int ch = 0; ch < numOutputs && ! loud; ++ch)
+                    loud = ! (std::abs (buffer.getSample (ch, i)) < quietLevel);   // NaN counts as sound
+
+                quietRun = loud ? 0 : quietRun + 1;
+
+                if (quietRun >= quietFrames)
+                {
+                    keep = i + 1;
+                    finished = true;
+                    break;
+                }
+            }
+        }
+
+        levels.add (buffer, numOutputs, keep);
+
+        if (! writer->writeFromAudioSampleBuffer (buffer, 0, keep))
+            throw HostError { "could not write " + out.target().getFullPathName() + " (is the disk full?)" };
+
+        written += keep;
+        progress.update (written, endFrame, finished || written >= endFrame);
     }
 
     plugin.releaseResources();
     writer.reset();
 
-    std::cout << "wrote " << outFile.getFullPathName() << ": " << numOutputs << " ch, " << rate << " Hz, "
-              << (options.floatOutput ? "32-bit float" : "24-bit") << ", " << totalFrames << " frames ("
-              << juce::String ((double) totalFrames / rate, 3) << " s), block " << options.blockSize << "\n"
-              << "notes " << notes << ", peak " << decibelText (levels.peak) << ", rms "
-              << decibelText (levels.rms()) << ", non-finite samples " << levels.nonFinite << "\n";
-
     if (levels.nonFinite > 0)
         throw HostError { "the plug-in produced " + juce::String (levels.nonFinite) + " non-finite samples" };
+
+    out.commit();
+
+    const auto tailText = fixedLength ? "tail " + juce::String (options.tailSeconds) + " s"
+                        : finished    ? juce::String ("tail until 200 ms below -100 dBFS")
+                                      : "tail cut at the 30 s limit, still sounding";
+    std::cout << "wrote " << out.target().getFullPathName() << ": " << numOutputs << " ch, " << rate << " Hz, "
+              << (options.floatOutput ? "32-bit float" : "24-bit") << ", " << written << " frames ("
+              << juce::String ((double) written / rate, 3) << " s, " << tailText << "), block " << options.blockSize << "\n"
+              << "notes " << notes << ", automation points " << automation.size() << ", peak " << decibelText (levels.peak)
+              << ", rms " << decibelText (levels.rms()) << "\n";
 
     return exitOk;
 }
