@@ -1,5 +1,6 @@
 // CPU per block of an instance whose notes ended 10 s ago, over that of an instance playing 16 held
-// notes, at a few block sizes and reverb sizes, and the loudest sample the silent one still puts out.
+// notes, at a few block sizes and reverb sizes; the loudest sample the silent one still puts out, and
+// how many seconds after the notes ended it went idle (the reverb's tail and one second below -96 dBFS).
 // Usage: kestrune_idle_bench [seconds timed per row]
 #include "core/ParameterTable.h"
 #include "engine/Engine.h"
@@ -39,27 +40,35 @@ struct Instance
         engine.prepare (rate, blockSize);
     }
 
-    void render (double seconds, juce::MidiBuffer midi = {})
+    // Renders `seconds`; returns when, in seconds from the start, the engine went idle (-1: it did not).
+    double render (double seconds, juce::MidiBuffer midi = {})
     {
+        double wentIdle = -1.0;
         for (int b = 0; b < (int) (seconds * rate / buffer.getNumSamples()); ++b)
         {
             engine.process (buffer, midi, parameters, true);
             midi.clear();
+            if (wentIdle < 0.0 && engine.isIdle())
+                wentIdle = (b + 1) * buffer.getNumSamples() / rate;
         }
+        return wentIdle;
     }
 
-    // CPU seconds per block over `seconds`, and the output's peak meanwhile.
+    // CPU seconds per block over `seconds` (timed as one span: reading the clock costs more than an
+    // idle block), then the output's peak over one more second.
     double timePerBlock (double seconds, float& peak)
     {
         const auto blocks = (int) (seconds * rate / buffer.getNumSamples());
         const juce::MidiBuffer none;
-        peak = 0.0f;
-        double spent = 0.0;
+        const auto start = threadSeconds();
         for (int b = 0; b < blocks; ++b)
-        {
-            const auto start = threadSeconds();
             engine.process (buffer, none, parameters, true);
-            spent += threadSeconds() - start;
+        const auto spent = threadSeconds() - start;
+
+        peak = 0.0f;
+        for (int b = 0; b < (int) (rate / buffer.getNumSamples()); ++b)
+        {
+            engine.process (buffer, none, parameters, true);
             for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
                 peak = juce::jmax (peak, buffer.getMagnitude (ch, 0, buffer.getNumSamples()));
         }
@@ -79,7 +88,8 @@ int main (int argc, char** argv)
     loadEmbeddedBank (bank);
 
     std::printf ("default settings (BAGPIPES, drift 25, reverb mix 30 %%), %d notes; %.0f s timed per row\n", numNotes, seconds);
-    std::printf ("%5s %11s %14s %14s %9s %16s\n", "block", "reverb size", "playing us/blk", "idle us/blk", "idle/play", "idle peak dBFS");
+    std::printf ("%5s %11s %14s %14s %9s %16s %13s\n", "block", "reverb size", "playing us/blk", "idle us/blk", "idle/play",
+                 "idle peak dBFS", "idle after s");
     for (auto reverbSize : { 50.0f, 100.0f })
     {
         for (auto blockSize : { 32, 128, 512 })
@@ -87,13 +97,17 @@ int main (int argc, char** argv)
             Instance playing (bank, reverbSize, blockSize), idle (bank, reverbSize, blockSize);
             playing.render (1.0, notes (true));
             idle.render (1.0, notes (true));
-            idle.render (10.0, notes (false));
+            const auto wentIdle = idle.render (10.0, notes (false));
 
             float playingPeak = 0.0f, idlePeak = 0.0f;
             const auto play = playing.timePerBlock (seconds, playingPeak);
             const auto rest = idle.timePerBlock (seconds, idlePeak);
-            std::printf ("%5d %10.0f%% %14.2f %14.2f %8.1f%% %16.1f\n", blockSize, reverbSize, play * 1.0e6, rest * 1.0e6,
+            std::printf ("%5d %10.0f%% %14.2f %14.2f %8.1f%% %16.1f", blockSize, reverbSize, play * 1.0e6, rest * 1.0e6,
                          100.0 * rest / play, juce::Decibels::gainToDecibels (idlePeak, -999.0f));
+            if (wentIdle >= 0.0)
+                std::printf (" %13.1f\n", wentIdle);
+            else
+                std::printf (" %13s\n", "not by 10");
             std::fflush (stdout);
         }
     }

@@ -18,7 +18,7 @@
 class Engine
 {
 public:
-    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) {}
+    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) { updateRateConstants(); }
 
     // Sets the host rate and silences everything; the block size is not needed. A rate that is not
     // a positive number keeps the previous one.
@@ -48,6 +48,13 @@ public:
     // settings, sixteen RHODES notes at full velocity, peaked at +8.45 dB without it.
     static constexpr float outputTrim = 0.35481339f;
 
+    // Idle: once no voice and no drone has sounded and the output has stayed below -96 dBFS (under
+    // 16-bit resolution) for a second, blocks skip the voices, the output stage and the reverb and
+    // put out exact zeros. The reverb never dies away to zero by itself; it and the tone filter are
+    // cleared, so the next note or drone starts from the same state as after prepare.
+    static constexpr float silenceThreshold = 1.5848932e-5f;   // -96 dBFS
+    bool isIdle() const noexcept { return idle; }
+
     // The engine's state. Only the audio thread touches it; tests read it and seed `random`.
     const SampleBank* bank;
     Voice voices[numVoices];
@@ -65,10 +72,18 @@ public:
     RenderScratch scratch;
 
 private:
+    void updateRateConstants() noexcept;
     void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
     void updateModulation() noexcept;
     void applyEvent (const juce::MidiMessageMetadata&) noexcept;
     void renderSpan (float* out, int from, int to) noexcept;
     void addDrone (int numSamples) noexcept;
     float outputSample (float sum, int voiceCount) noexcept;
+    void settleFocusGain (int numSamples) noexcept;
+    void wake() noexcept;
+    void followSilence (const juce::AudioBuffer<float>&) noexcept;
+
+    juce::dsp::ProcessSpec reverbSpec { 44100.0, 512, 2 };
+    bool idle = false;
+    int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
 };
