@@ -20,7 +20,7 @@ bool startsNote (const juce::MidiBuffer& midi) noexcept
 }
 } // namespace
 
-void Engine::prepare (double sampleRate, int maximumBlockSize)
+void Engine::prepare (double sampleRate, int /*maximumBlockSize*/)
 {
     // A host that reports no usable rate keeps the previous one rather than dividing by it.
     if (std::isfinite (sampleRate) && sampleRate > 0.0)
@@ -36,8 +36,7 @@ void Engine::prepare (double sampleRate, int maximumBlockSize)
     idle = false;
     quietSamples = 0;
     updateRateConstants();
-    reverbSpec = { currentSampleRate, (juce::uint32) juce::jmax (1, maximumBlockSize), 2 };
-    reverb.prepare (reverbSpec);
+    reverb.prepare (currentSampleRate);
 }
 
 // The CHANT formant coefficients depend on the rate alone.
@@ -99,12 +98,11 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
     for (int ch = 1; ch < numChannels; ++ch)
         buffer.copyFrom (ch, 0, buffer, 0, 0, numSamples);
 
-    // JUCE's reverb handles mono and stereo only; other layouts keep the dry signal on every channel.
-    if (numChannels == 1 || numChannels == 2)
-    {
-        juce::dsp::AudioBlock<float> audio (buffer);
-        reverb.process (juce::dsp::ProcessContextReplacing<float> (audio));
-    }
+    // The reverb is mono or stereo; other layouts keep the dry signal on every channel.
+    if (numChannels == 2)
+        reverb.processStereo (buffer.getWritePointer (0), buffer.getWritePointer (1), numSamples);
+    else if (numChannels == 1)
+        reverb.processMono (buffer.getWritePointer (0), numSamples);
 
     // The reverb adds to a dry signal that the saturator already brought close to full scale.
     buffer.applyGain (outputTrim);
@@ -114,10 +112,9 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
 
 void Engine::wake() noexcept
 {
-    // Preparing at the same rate clears the reverb's buffers and brings its smoothed gains to their
-    // targets, as a reverb that had run through the silence would have them; the sizes are unchanged,
-    // so nothing is allocated.
-    reverb.prepare (reverbSpec);
+    // The reverb's smoothed gains go to their targets, as a reverb that had run through the silence
+    // would have them.
+    reverb.clear();
     toneState = 0.0f;
     idle = false;
     quietSamples = 0;

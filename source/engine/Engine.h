@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/EngineParameters.h"
+#include "engine/StereoReverb.h"
 #include "engine/Voice.h"
 #include "samplebank/SampleBank.h"
 
@@ -64,7 +65,7 @@ public:
     int activeInstrument = 0;
     double currentSampleRate = 44100.0;
     juce::Random random;
-    juce::dsp::Reverb reverb;
+    StereoReverb reverb;
     juce::Reverb::Parameters reverbParams;
     float toneState = 0.0f;
     float focusGain = 1.0f;
@@ -83,7 +84,6 @@ private:
     void wake() noexcept;
     void followSilence (const juce::AudioBuffer<float>&) noexcept;
 
-    juce::dsp::ProcessSpec reverbSpec { 44100.0, 512, 2 };
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
 };
