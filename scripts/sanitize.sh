@@ -5,7 +5,8 @@
 # "address" is AddressSanitizer together with UndefinedBehaviorSanitizer; the first report of either
 # ends the run. Without options every unit and editor test runs under the sanitizer. --quick (what
 # CI runs for "thread") keeps to the thread-crossing tests: the keyboard hand-over between the editor
-# and the audio thread, and opening/closing the editor while audio renders. --build only builds the
+# and the audio thread, instances sharing the sample bank while two threads construct and destroy
+# them, and opening/closing the editor while audio renders. --build only builds the
 # given targets in the sanitizer's build folder (scripts/fuzz.sh uses it).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -28,7 +29,7 @@ if [ "$MODE" = --build ]; then
   exit 0
 fi
 
-targets=(kestrune_handover_tests kestrune_editor_tests)
+targets=(kestrune_handover_tests kestrune_instance_tests kestrune_editor_tests)
 [ "$MODE" = --quick ] || targets+=(kestrune_core_tests kestrune_engine_tests kestrune_samplebank_tests)
 cmake --build "$BUILD" -j"$JOBS" --target "${targets[@]}"
 
@@ -38,6 +39,7 @@ export UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1"
 run() { xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"; }
 
 run "$BUILD/tests/core/kestrune_handover_tests"
+run "$BUILD/tests/core/kestrune_instance_tests"
 if [ "$MODE" = --quick ]; then
   run "$BUILD/tests/editor/kestrune_editor_tests" --gtest_filter='EditorLifecycle.*'
 else

@@ -1,15 +1,19 @@
 // Renders 60 s of 16 held notes on every instrument and prints the realtime factor and the CPU time
-// per voice and sample. For the sampled instruments it also renders the same notes with fluidsynth
-// (reverb on, chorus off) and prints our throughput over fluidsynth's, twice: against the General
+// per voice and sample, at blocks of 512. For the sampled instruments it also renders the same notes
+// with fluidsynth (reverb on, chorus off) and prints our throughput over fluidsynth's, twice: against the General
 // MIDI program closest to each instrument, and against a sustained one (Church Organ). Our voices
 // loop for as long as a key is held, so every row costs us the same; fluidsynth's plucked programs
 // (harp, guitar) fall silent after a few seconds and free their voices, so only the sustained
-// column compares equal work. Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name, to run one row]
+// column compares equal work.
+// Then, over a sixth of the time each (the least of three runs): the realtime factor of ORGAN and RHODES at every block size
+// from 16 to 4096, and where the time goes (voices, drone, output stage, reverb) for the paths that
+// cost most. Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name, to run one row]
 
 #include "core/ParameterTable.h"
 #include "engine/Engine.h"
 
 #include <sys/resource.h>
+#include <algorithm>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +21,7 @@
 namespace
 {
 constexpr double rate = 44100.0;
-constexpr int blockSize = 512;
+constexpr int defaultBlock = 512;
 constexpr int numNotes = 16;
 constexpr int firstNote = 52;   // every other semitone from E3
 
@@ -46,29 +50,134 @@ const SampleBank& embeddedBank()
     return *bank;
 }
 
-// CPU seconds to render `seconds` of 16 held notes.
-double renderEngine (int instrument, float drift, int modWheel, double seconds)
+struct Setting
 {
-    Engine engine (embeddedBank());
-    auto parameters = kestrune::defaultParameters();
-    parameters.instrument = (float) instrument;
-    parameters.drift = drift;
-    engine.prepare (rate, blockSize);
+    int instrument;
+    float drift;
+    int modWheel;
+    bool drone = false;
+};
 
-    juce::AudioBuffer<float> buffer (2, blockSize);
+juce::MidiBuffer heldNotes (int modWheel)
+{
     juce::MidiBuffer midi;
     midi.addEvent (juce::MidiMessage::controllerEvent (1, 1, modWheel), 0);
     for (int n = 0; n < numNotes; ++n)
         midi.addEvent (juce::MidiMessage::noteOn (1, firstNote + 2 * n, (juce::uint8) 100), 0);
+    return midi;
+}
+
+// An engine playing the 16 notes from the next block on.
+std::unique_ptr<Engine> startEngine (const Setting& setting, EngineParameters& parameters, int blockSize)
+{
+    auto engine = std::make_unique<Engine> (embeddedBank());
+    parameters = kestrune::defaultParameters();
+    parameters.instrument = (float) setting.instrument;
+    parameters.drift = setting.drift;
+    parameters.droneOn = setting.drone ? 1.0f : 0.0f;
+    engine->prepare (rate, blockSize);
+    return engine;
+}
+
+// CPU seconds to render `seconds` of 16 held notes in blocks of `blockSize` into `channels`
+// channels (three keep the reverb out).
+double renderEngine (const Setting& setting, double seconds, int blockSize = defaultBlock, int channels = 2)
+{
+    EngineParameters parameters;
+    auto engine = startEngine (setting, parameters, blockSize);
+    juce::AudioBuffer<float> buffer (channels, blockSize);
+    auto midi = heldNotes (setting.modWheel);
 
     const auto blocks = (int) (seconds * rate / blockSize);
     const auto start = threadSeconds();
     for (int b = 0; b < blocks; ++b)
     {
-        engine.process (buffer, midi, parameters, true);
+        engine->process (buffer, midi, parameters, true);
         midi.clear();
     }
     return threadSeconds() - start;
+}
+
+// CPU seconds the voice pass alone takes over the same notes and samples.
+double renderVoicesOnly (const Setting& setting, double seconds, int blockSize = defaultBlock)
+{
+    EngineParameters parameters;
+    auto engine = startEngine (setting, parameters, blockSize);
+    juce::AudioBuffer<float> none (2, 0);
+    engine->process (none, heldNotes (setting.modWheel), parameters, true);
+
+    const auto blocks = (int) (seconds * rate / blockSize);
+    const auto start = threadSeconds();
+    for (int b = 0; b < blocks; ++b)
+        for (int done = 0; done < blockSize; done += RenderScratch::chunk)
+            engine->renderVoices (juce::jmin (RenderScratch::chunk, blockSize - done));
+    return threadSeconds() - start;
+}
+
+// The least of three runs: the machine is shared, and other work only ever adds time.
+template <typename Run>
+double leastOfThree (Run run)
+{
+    return std::min ({ run(), run(), run() });
+}
+
+// Realtime factor of ORGAN and RHODES at every block size.
+void blockSizeSweep (double seconds)
+{
+    const int sizes[] = { 16, 32, 64, 128, 256, 512, 1024, 4096 };
+    struct Row { const char* name; Setting setting; const char* label; };
+    const Row rows[] = { { "ORGAN", { 4, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { 4, 25.0f, 64 }, "drift 25, wheel 64" },
+                         { "RHODES", { 7, 0.0f, 0 }, "drift 0, wheel 0" }, { "RHODES", { 7, 25.0f, 64 }, "drift 25, wheel 64" } };
+
+    std::printf ("\nrealtime factor by block size (least CPU of three runs of %.0f s, %d held notes)\n%-7s %-19s", seconds, numNotes, "", "setting");
+    for (auto size : sizes)
+        std::printf (" %7d", size);
+    std::printf ("  32 / 512 (goal >= 0.85)\n");
+
+    for (const auto& row : rows)
+    {
+        std::printf ("%-7s %-19s", row.name, row.label);
+        double at32 = 0.0, at512 = 0.0;
+        for (auto size : sizes)
+        {
+            const auto factor = seconds / leastOfThree ([&] { return renderEngine (row.setting, seconds, size); });
+            at32 = size == 32 ? factor : at32;
+            at512 = size == 512 ? factor : at512;
+            std::printf (" %6.1fx", factor);
+            std::fflush (stdout);
+        }
+        std::printf ("  %.2f\n", at32 / at512);
+    }
+}
+
+// Splits one block's time by difference: the voice pass alone, the dry engine (three channels, no
+// reverb), the same with the drone off, and the full stereo engine.
+void timeBreakdown (double seconds)
+{
+    struct Row { const char* name; Setting setting; const char* label; };
+    const Row rows[] = { { "ORGAN", { 4, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { 4, 25.0f, 64 }, "drift 25, wheel 64" },
+                         { "CHANT", { 6, 25.0f, 64 }, "drift 25, wheel 64" }, { "RHODES", { 7, 25.0f, 64 }, "drift 25, wheel 64" },
+                         { "BAGPIPES", { 0, 25.0f, 0, true }, "drift 25, drone on" } };
+    const int sizes[] = { 32, 512 };
+
+    std::printf ("\nwhere the time goes (least CPU of three runs of %.0f s, %d held notes; %% of the whole block)\n", seconds, numNotes);
+    std::printf ("%-9s %-19s %5s %9s %8s %8s %8s %8s\n", "", "setting", "block", "realtime", "voices", "drone", "output", "reverb");
+    for (const auto& row : rows)
+    {
+        for (auto size : sizes)
+        {
+            auto silentDrone = row.setting;
+            silentDrone.drone = false;
+            const auto whole = leastOfThree ([&] { return renderEngine (row.setting, seconds, size, 2); });
+            const auto dry = leastOfThree ([&] { return renderEngine (row.setting, seconds, size, 3); });
+            const auto dryNoDrone = row.setting.drone ? leastOfThree ([&] { return renderEngine (silentDrone, seconds, size, 3); }) : dry;
+            const auto voices = leastOfThree ([&] { return renderVoicesOnly (row.setting, seconds, size); });
+            const auto percent = [whole] (double t) { return 100.0 * juce::jmax (0.0, t) / whole; };
+            std::printf ("%-9s %-19s %5d %8.1fx %7.1f%% %7.1f%% %7.1f%% %7.1f%%\n", row.name, row.label, size, seconds / whole,
+                         percent (voices), percent (dry - dryNoDrone), percent (dryNoDrone - voices), percent (whole - dry));
+            std::fflush (stdout);
+        }
+    }
 }
 
 juce::File writeMidiFile (int program, int modWheel, double seconds)
@@ -126,7 +235,7 @@ int main (int argc, char** argv)
                          { "GUITAR", 3, 24 },    { "ORGAN", 4, 19 },    { "HORN", 5, 60 },
                          { "CHANT", 6, -1 },     { "RHODES", 7, -1 } };
 
-    std::printf ("%.0f s at 44100 Hz, block %d, %d held notes; fluidsynth: %s\n\n", seconds, blockSize, numNotes, soundFont.toRawUTF8());
+    std::printf ("%.0f s at 44100 Hz, block %d, %d held notes; fluidsynth: %s\n\n", seconds, defaultBlock, numNotes, soundFont.toRawUTF8());
     std::printf ("%-9s %-20s %9s %13s %12s %11s %15s\n", "", "setting", "realtime", "ns/voice-smp", "fluid same", "ours/same",
                  "ours/sustained");
 
@@ -136,7 +245,7 @@ int main (int argc, char** argv)
     const auto report = [&] (const Row& row, const char* setting, float drift, int wheel) {
         if (only.isNotEmpty() && only != row.name)
             return;
-        const auto ours = renderEngine (row.instrument, drift, wheel, seconds);
+        const auto ours = renderEngine ({ row.instrument, drift, wheel }, seconds);
         std::printf ("%-9s %-20s %8.1fx %13.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
         if (row.program >= 0)
         {
@@ -158,5 +267,11 @@ int main (int argc, char** argv)
             report (row, "drift 0, wheel 0", 0.0f, 0);
     for (const auto& row : rows)
         report (row, "drift 25, wheel 64", 25.0f, 64);
+
+    if (only.isEmpty())
+    {
+        blockSizeSweep (seconds / 6.0);
+        timeBreakdown (seconds / 6.0);
+    }
     return 0;
 }

@@ -33,8 +33,6 @@ KestruneProcessor::KestruneProcessor()
         jassert (rawValues[(size_t) i] != nullptr);
     }
 
-    loadEmbeddedBank (bank);
-
     // Reproducible renders: the random source (drift rates, trill intervals, CHANT's breath) can be
     // seeded from the environment; otherwise it is seeded from the clock.
     if (const auto* seed = std::getenv ("KESTRUNE_RANDOM_SEED"))

@@ -51,7 +51,7 @@ public:
 
     // What the engine holds, for tests and tools that look inside a running instance.
     const Engine& getEngine() const noexcept { return engine; }
-    const SampleBank& getSampleBank() const noexcept { return bank; }
+    const SampleBank& getSampleBank() const noexcept { return *bank; }
 
     juce::AudioProcessorValueTreeState parameters;
 
@@ -60,8 +60,9 @@ public:
     std::atomic<bool> editorActive { true };
 
 private:
-    SampleBank bank;
-    Engine engine { bank };
+    // One decoded bank for every instance in the process, read-only; the engine only reads it.
+    std::shared_ptr<const SampleBank> bank = sharedEmbeddedBank();
+    Engine engine { *bank };
 
     // The twelve raw values in table order, looked up once.
     std::array<std::atomic<float>*, kestrune::numParameters> rawValues {};

@@ -10,9 +10,17 @@ bool isChannelMessage (const juce::MidiMessageMetadata& event) noexcept
     const auto* d = event.data;
     return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80;
 }
+
+bool startsNote (const juce::MidiBuffer& midi) noexcept
+{
+    for (const auto event : midi)
+        if (isChannelMessage (event) && (event.data[0] & 0xf0) == 0x90 && event.data[2] > 0)
+            return true;
+    return false;
+}
 } // namespace
 
-void Engine::prepare (double sampleRate, int maximumBlockSize)
+void Engine::prepare (double sampleRate, int /*maximumBlockSize*/)
 {
     // A host that reports no usable rate keeps the previous one rather than dividing by it.
     if (std::isfinite (sampleRate) && sampleRate > 0.0)
@@ -25,7 +33,23 @@ void Engine::prepare (double sampleRate, int maximumBlockSize)
     for (auto& v : voices)
         v.active = false;
 
-    reverb.prepare ({ currentSampleRate, (juce::uint32) juce::jmax (1, maximumBlockSize), 2 });
+    idle = false;
+    quietSamples = 0;
+    updateRateConstants();
+    reverb.prepare (currentSampleRate);
+}
+
+// The CHANT formant coefficients depend on the rate alone.
+void Engine::updateRateConstants() noexcept
+{
+    const auto sr = (float) currentSampleRate;
+    for (int k = 0; k < 3; ++k)
+    {
+        block.formantPole[k] = synth::formantPole (synth::formantPiBandwidth[k], sr);
+        block.formantGain[k] = 1.0f - block.formantPole[k];
+        for (int set = 0; set < 2; ++set)
+            block.formantCosine[set][k] = synth::formantCosine (synth::formantFrequency[set][k], sr);
+    }
 }
 
 void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi,
@@ -39,6 +63,20 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
 
     beginBlock (parameters, editorAttended);
     updateModulation();
+
+    // Idle, events still apply (the mod wheel, the instrument), and the focus fade runs its course;
+    // only a note or the drone brings the full path back.
+    if (idle)
+    {
+        if (! block.droneActive && ! startsNote (midi))
+        {
+            for (const auto event : midi)
+                applyEvent (event);
+            settleFocusGain (numSamples);
+            return;
+        }
+        wake();
+    }
 
     // Each event takes effect at its own sample: render up to it, apply it, go on. Positions outside
     // the block are clamped into it; a block without samples still applies all of its events.
@@ -60,15 +98,44 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
     for (int ch = 1; ch < numChannels; ++ch)
         buffer.copyFrom (ch, 0, buffer, 0, 0, numSamples);
 
-    // JUCE's reverb handles mono and stereo only; other layouts keep the dry signal on every channel.
-    if (numChannels == 1 || numChannels == 2)
-    {
-        juce::dsp::AudioBlock<float> audio (buffer);
-        reverb.process (juce::dsp::ProcessContextReplacing<float> (audio));
-    }
+    // The reverb is mono or stereo; other layouts keep the dry signal on every channel.
+    if (numChannels == 2)
+        reverb.processStereo (buffer.getWritePointer (0), buffer.getWritePointer (1), numSamples);
+    else if (numChannels == 1)
+        reverb.processMono (buffer.getWritePointer (0), numSamples);
 
     // The reverb adds to a dry signal that the saturator already brought close to full scale.
     buffer.applyGain (outputTrim);
+
+    followSilence (buffer);
+}
+
+void Engine::wake() noexcept
+{
+    // The reverb's smoothed gains go to their targets, as a reverb that had run through the silence
+    // would have them.
+    reverb.clear();
+    toneState = 0.0f;
+    idle = false;
+    quietSamples = 0;
+}
+
+void Engine::followSilence (const juce::AudioBuffer<float>& buffer) noexcept
+{
+    auto sounding = block.droneActive;
+    for (const auto& v : voices)
+        sounding = sounding || v.active;
+
+    auto peak = 0.0f;
+    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+        peak = juce::jmax (peak, buffer.getMagnitude (ch, 0, buffer.getNumSamples()));
+
+    if (sounding || ! (peak < silenceThreshold))
+        quietSamples = 0;
+    else
+        quietSamples += buffer.getNumSamples();
+
+    idle = (double) quietSamples >= currentSampleRate;
 }
 
 // Samples [from, to) of the engine's mono signal into `out` (when there is a channel), chunk by chunk.
@@ -135,14 +202,6 @@ void Engine::beginBlock (const EngineParameters& p, bool editorAttended) noexcep
     block.toneCoefficient = (brightness / 100.0f) * 0.95f + 0.05f;
     block.drive = (volume / 100.0f) * 1.3f;
     block.vibratoDepth = block.driftAmount * 0.008f + 0.003f;
-
-    for (int k = 0; k < 3; ++k)
-    {
-        block.formantPole[k] = synth::formantPole (synth::formantPiBandwidth[k], sr);
-        block.formantGain[k] = 1.0f - block.formantPole[k];
-        for (int set = 0; set < 2; ++set)
-            block.formantCosine[set][k] = synth::formantCosine (synth::formantFrequency[set][k], sr);
-    }
 }
 
 // Trill and tremolo settings derived from the mod wheel; recomputed wherever a mod-wheel event applies.

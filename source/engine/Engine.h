@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/EngineParameters.h"
+#include "engine/StereoReverb.h"
 #include "engine/Voice.h"
 #include "samplebank/SampleBank.h"
 
@@ -18,7 +19,7 @@
 class Engine
 {
 public:
-    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) {}
+    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) { updateRateConstants(); }
 
     // Sets the host rate and silences everything; the block size is not needed. A rate that is not
     // a positive number keeps the previous one.
@@ -48,6 +49,13 @@ public:
     // settings, sixteen RHODES notes at full velocity, peaked at +8.45 dB without it.
     static constexpr float outputTrim = 0.35481339f;
 
+    // Idle: once no voice and no drone has sounded and the output has stayed below -96 dBFS (under
+    // 16-bit resolution) for a second, blocks skip the voices, the output stage and the reverb and
+    // put out exact zeros. The reverb never dies away to zero by itself; it and the tone filter are
+    // cleared, so the next note or drone starts from the same state as after prepare.
+    static constexpr float silenceThreshold = 1.5848932e-5f;   // -96 dBFS
+    bool isIdle() const noexcept { return idle; }
+
     // The engine's state. Only the audio thread touches it; tests read it and seed `random`.
     const SampleBank* bank;
     Voice voices[numVoices];
@@ -57,7 +65,7 @@ public:
     int activeInstrument = 0;
     double currentSampleRate = 44100.0;
     juce::Random random;
-    juce::dsp::Reverb reverb;
+    StereoReverb reverb;
     juce::Reverb::Parameters reverbParams;
     float toneState = 0.0f;
     float focusGain = 1.0f;
@@ -65,10 +73,17 @@ public:
     RenderScratch scratch;
 
 private:
+    void updateRateConstants() noexcept;
     void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
     void updateModulation() noexcept;
     void applyEvent (const juce::MidiMessageMetadata&) noexcept;
     void renderSpan (float* out, int from, int to) noexcept;
     void addDrone (int numSamples) noexcept;
     float outputSample (float sum, int voiceCount) noexcept;
+    void settleFocusGain (int numSamples) noexcept;
+    void wake() noexcept;
+    void followSilence (const juce::AudioBuffer<float>&) noexcept;
+
+    bool idle = false;
+    int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
 };

@@ -14,6 +14,12 @@ struct VoiceCountRoots
 };
 
 const VoiceCountRoots voiceCountRoots;
+
+// The focus fade's step: a thousand-sample time constant towards the target.
+inline float nextFocusGain (float gain, float target) noexcept
+{
+    return gain + (target - gain) * 0.001f;
+}
 } // namespace
 
 // Normalises the sum for the number of sounding voices, darkens it, fades it for focus mode and
@@ -24,6 +30,19 @@ float Engine::outputSample (float sum, int voiceCount) noexcept
         sum = sum / voiceCountRoots.root[voiceCount];
 
     toneState = toneState + (sum - toneState) * block.toneCoefficient;
-    focusGain = focusGain + (block.focusTarget - focusGain) * 0.001f;
+    focusGain = nextFocusGain (focusGain, block.focusTarget);
     return std::tanh (block.drive * toneState) * 0.92f * focusGain;
+}
+
+// The focus fade over n samples of an idle block, as the output stage would have moved it. Rounding
+// stops the fade at a value it then keeps, so a settled fade costs nothing.
+void Engine::settleFocusGain (int n) noexcept
+{
+    for (int s = 0; s < n; ++s)
+    {
+        const auto next = nextFocusGain (focusGain, block.focusTarget);
+        if (juce::exactlyEqual (next, focusGain))
+            return;
+        focusGain = next;
+    }
 }

@@ -4,6 +4,12 @@
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <cstdlib>
+#include <mutex>
+
+#if JUCE_LINUX
+ #include <sys/mman.h>
+ #include <unistd.h>
+#endif
 
 void loadSample (SampleZone& zone, const void* data, int size, int root)
 {
@@ -140,6 +146,30 @@ const SampleSpec hornTable[] = {
     KESTRUNE_ROW (horn_C4_wav, 60), KESTRUNE_ROW (horn_C5_wav, 72),
 };
 
+// Once decoded, an embedded file is not read again until a bank is decoded anew. Its pages are
+// clean, read-only pages of the module's file, resident only because the decoder touched them:
+// handing them back keeps a process from holding the recordings twice (the 16-bit files beside
+// their floats), and touching them again simply reads them back in. Only pages that lie wholly
+// inside the file's bytes are released.
+void releaseEmbeddedPages (const void* data, int size) noexcept
+{
+   #if JUCE_LINUX
+    const auto page = (std::uintptr_t) sysconf (_SC_PAGESIZE);
+    const auto first = ((std::uintptr_t) data + page - 1) / page * page;
+    const auto end = ((std::uintptr_t) data + (std::uintptr_t) size) / page * page;
+    if (end > first)
+        madvise (reinterpret_cast<void*> (first), end - first, MADV_DONTNEED);
+   #else
+    juce::ignoreUnused (data, size);
+   #endif
+}
+
+void loadEmbedded (SampleZone& zone, const SampleSpec& row)
+{
+    loadSample (zone, row.data, row.size, row.rootNote);
+    releaseEmbeddedPages (row.data, row.size);
+}
+
 template <size_t N>
 void loadSet (ZoneSet& set, const SampleSpec (&table)[N])
 {
@@ -148,13 +178,11 @@ void loadSet (ZoneSet& set, const SampleSpec (&table)[N])
     {
         if (set.numZones >= maxZonesPerSet)
             break;
-        loadSample (set.zones[set.numZones], row.data, row.size, row.rootNote);
+        loadEmbedded (set.zones[set.numZones], row);
         ++set.numZones;
     }
 }
 } // namespace
-
-#undef KESTRUNE_ROW
 
 void loadEmbeddedBank (SampleBank& bank)
 {
@@ -165,6 +193,25 @@ void loadEmbeddedBank (SampleBank& bank)
     loadSet (bank.zoneSets[organ], organTable);
     loadSet (bank.zoneSets[horn], hornTable);
 
-    loadSample (bank.droneLow, BinaryData::drone_G2_1_wav, BinaryData::drone_G2_1_wavSize, 43);
-    loadSample (bank.droneHigh, BinaryData::drone_G3_3_wav, BinaryData::drone_G3_3_wavSize, 55);
+    loadEmbedded (bank.droneLow, KESTRUNE_ROW (drone_G2_1_wav, 43));
+    loadEmbedded (bank.droneHigh, KESTRUNE_ROW (drone_G3_3_wav, 55));
+}
+
+#undef KESTRUNE_ROW
+
+std::shared_ptr<const SampleBank> sharedEmbeddedBank()
+{
+    // The cache holds only a weak reference, so the decoded audio goes with the last instance.
+    static std::mutex mutex;
+    static std::weak_ptr<const SampleBank> cache;
+
+    const std::lock_guard<std::mutex> lock (mutex);
+    if (auto bank = cache.lock())
+        return bank;
+
+    // Not make_shared, which would put the bank inside the control block that the cache keeps.
+    std::shared_ptr<SampleBank> bank (new SampleBank());
+    loadEmbeddedBank (*bank);
+    cache = bank;
+    return bank;
 }
