@@ -5,7 +5,7 @@
 #include "engine/Voice.h"
 #include "samplebank/SampleBank.h"
 
-#include <juce_dsp/juce_dsp.h>
+#include <juce_audio_basics/juce_audio_basics.h>
 
 // The instrument's sound, knowing nothing of plug-in formats, parameter trees or editors: sixteen
 // voices played from a sample bank or synthesised, the bagpipe drone, the output stage and the

@@ -8,7 +8,7 @@
   description:        Voices, MIDI handling, expression, synthesis, drone, output stage and reverb.
   license:            AGPLv3
   minimumCppStandard: 17
-  dependencies:       juce_dsp, samplebank
+  dependencies:       juce_audio_basics, samplebank
 
  END_JUCE_MODULE_DECLARATION
 *******************************************************************************/

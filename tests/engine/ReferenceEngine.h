@@ -2,6 +2,8 @@
 
 #include "engine/Engine.h"
 
+#include <juce_dsp/juce_dsp.h>
+
 #include <cmath>
 
 // The engine written out formula by formula, with no caching or shortcuts: every value is computed
