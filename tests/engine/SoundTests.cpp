@@ -79,7 +79,7 @@ namespace
 double measuredPeriod (const std::vector<float>& x, double expectedPeriod)
 {
     const auto lo = (int) (expectedPeriod * 0.85), hi = (int) (expectedPeriod * 1.15) + 2;
-    const auto n = (int) x.size() - hi;
+    const auto n = (int) x.size() - hi - 1;   // the largest lag read is hi + 1
     std::vector<double> r ((size_t) (hi + 2));
     for (int lag = lo - 1; lag <= hi + 1; ++lag)
     {
