@@ -12,26 +12,6 @@ struct Step
     std::vector<std::pair<const char*, float>> parameters = {};
 };
 
-ReferenceEngine::Parameters readBack (const TestEngine& e)
-{
-    const auto& v = e.params;
-    ReferenceEngine::Parameters r;
-    r.instrument = v.instrument;
-    r.attack = v.attack;
-    r.release = v.release;
-    r.droneVol = v.droneVol;
-    r.droneOn = v.droneOn;
-    r.brightness = v.brightness;
-    r.volume = v.volume;
-    r.ornament = v.ornament;
-    r.drift = v.drift;
-    r.reverbMix = v.reverbMix;
-    r.reverbSize = v.reverbSize;
-    r.focusMode = v.focusMode;
-    r.editorActive = e.editorAttended;
-    return r;
-}
-
 // Drives the engine and the reference with the same parameters, MIDI and random seed and returns
 // the largest difference between their outputs.
 float largestDifference (int instrument, double rate, const std::vector<Step>& script, int numBlocks)
@@ -65,7 +45,7 @@ float largestDifference (int instrument, double rate, const std::vector<Step>& s
         const auto size = sizes[b % 5];
         juce::AudioBuffer<float> ours (2, size), theirs (2, size);
         p.processBlock (ours, midi);
-        reference.process (theirs, midi, readBack (p));
+        reference.process (theirs, midi, p.params, p.editorAttended);
 
         for (int ch = 0; ch < 2; ++ch)
             for (int s = 0; s < size; ++s)

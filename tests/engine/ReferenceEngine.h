@@ -12,13 +12,6 @@
 class ReferenceEngine
 {
 public:
-    struct Parameters
-    {
-        float instrument = 0, attack = 0.01f, release = 0.3f, droneVol = 50, droneOn = 0, brightness = 70,
-              volume = 80, ornament = 60, drift = 25, reverbMix = 30, reverbSize = 50, focusMode = 0;
-        bool editorActive = true;
-    };
-
     explicit ReferenceEngine (const SampleBank& bankToUse) : bank (bankToUse) {}
 
     juce::Random random;
@@ -35,11 +28,12 @@ public:
         reverb.prepare ({ rate, 512, 2 });
     }
 
-    void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi, const Parameters& p)
+    void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi, const EngineParameters& p,
+                  bool editorAttended)
     {
         buffer.clear();
         const auto instrument = (int) p.instrument;
-        const auto focusTarget = (p.focusMode > 0.5f && ! p.editorActive) ? 0.0f : 1.0f;
+        const auto focusTarget = (p.focusMode > 0.5f && ! editorAttended) ? 0.0f : 1.0f;
         if (instrument != activeInstrument)
         {
             for (auto& v : voices)
