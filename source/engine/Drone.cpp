@@ -17,7 +17,10 @@ void Engine::addDrone (int n) noexcept
     const auto* low = lowZone.buffer.getReadPointer (0);
     const auto* high = highZone.buffer.getReadPointer (0);
     const auto step = lowZone.sampleRate / currentSampleRate;
-    auto& w = scratch;
+    // The voices are done with the group's arrays by now.
+    auto* out = &scratch.group.out[0][0];
+    auto* argument = &scratch.group.argA[0][0];
+    auto* sine = &scratch.group.sinA[0][0];
 
     for (int s = 0; s < n; ++s)
     {
@@ -27,15 +30,15 @@ void Engine::addDrone (int n) noexcept
         const auto b0 = high[i % lenHigh], b1 = high[(i + 1) % lenHigh];
         const auto a = a0 + frac * (a1 - a0);
         const auto b = b0 + frac * (b1 - b0);
-        w.out[s] = (b * 0.5f + a * 0.5f) * block.droneLevel;
-        w.argA[s] = (float) dronePosition * 0.0001f;
+        out[s] = (b * 0.5f + a * 0.5f) * block.droneLevel;
+        argument[s] = (float) dronePosition * 0.0001f;
 
         dronePosition += step;
         if (dronePosition >= (double) lenLow)
             dronePosition = std::fmod (dronePosition, (double) lenLow);   // exact: keeps the fraction
     }
-    fastmath::sines (w.argA, w.sinA, n);
+    fastmath::sines (argument, sine, n);
 
     for (int s = 0; s < n; ++s)
-        w.mix[s] += (w.sinA[s] * block.driftAmount * 0.002f + 1.0f) * w.out[s];
+        scratch.mix[s] += (sine[s] * block.driftAmount * 0.002f + 1.0f) * out[s];
 }

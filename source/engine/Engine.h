@@ -70,7 +70,7 @@ public:
     float toneState = 0.0f;
     float focusGain = 1.0f;
     BlockValues block;
-    RenderScratch scratch;
+    RenderScratch scratch {};
 
 private:
     void updateRateConstants() noexcept;
@@ -78,6 +78,7 @@ private:
     void updateModulation() noexcept;
     void applyEvent (const juce::MidiMessageMetadata&) noexcept;
     void renderSpan (float* out, int from, int to) noexcept;
+    void drawNoise (const int* rendered, int n) noexcept;
     void addDrone (int numSamples) noexcept;
     float outputSample (float sum, int voiceCount) noexcept;
     void settleFocusGain (int numSamples) noexcept;

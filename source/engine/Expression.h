@@ -1,23 +1,15 @@
 #pragma once
 
 #include "engine/FastMath.h"
-#include "engine/Voice.h"
+#include "engine/Lanes.h"
 
 #include <juce_core/juce_core.h>
 
-// Pitch and level movements of one voice. Each stage runs over the samples the voice renders in
-// the current chunk, in the order the sound defines them per sample: glide, trill, drift.
+// Pitch and level movements of the voices. Each stage runs over the samples a voice renders in the
+// current chunk, in the order the sound defines them per sample: glide, trill, drift.
 namespace expression
 {
 constexpr float twoPi = 6.2831855f;
-
-// The argument of sin (2 pi x) for a phase x in cycles, less its whole cycles in double first, so that
-// a phase that has grown for hours gives the same sine it would have given in its first second. The
-// whole cycles come from a truncation, one instruction on every x86-64 where floor is a library call.
-inline float sineArgument (double cycles) noexcept
-{
-    return (float) ((cycles - (double) (long long) cycles) * 6.283185307179586);
-}
 
 // One step of the ornament's S-curve from the previous note's read speed to the voice's own.
 inline void advanceGlide (Voice& v) noexcept
@@ -38,103 +30,108 @@ inline void advanceGlide (Voice& v) noexcept
     v.currentIncrement = (v.targetIncrement - from) * (double) h + from;
 }
 
-// Semitones above the note: half a cycle at the note, half raised, a short ramp between them and
-// a jump back at the cycle's end. A releasing voice returns to its note at once.
-inline float trillOffset (Voice& v, const BlockValues& b, float modWheel) noexcept
+// Fills w.semitones with drift plus trill and w.pitch with 2^(semitones / 12) for the next n samples
+// of the group's four voices (v points at the first), and w.driftPhase with the drift phase each
+// sample leaves (CHANT's vibrato reads it). Only lanes whose `on` is 1 keep their new phases.
+//
+// The trill: half a cycle at the note, half raised, a short ramp between them and a jump back at the
+// cycle's end; a releasing voice returns to its note at once. The drift: a slow wobble of two sines
+// at the voice's own rate and 0.7 times it.
+inline void pitchOffsets (Voice* v, const int* on, const BlockValues& b, float modWheel, VoiceGroup& w, int n) noexcept
 {
-    if (! b.trillOn || v.releasing)
-        return 0.0f;
+    using namespace lanes;
 
-    v.trillPhase += b.trillStep;
-    if (v.trillPhase >= 1.0f)
-        v.trillPhase -= 1.0f;
+    int trillingLanes[laneWidth];
+    for (int l = 0; l < laneWidth; ++l)
+        trillingLanes[l] = (on[l] != 0 && b.trillOn && ! v[l].releasing) ? -1 : 0;
+    const auto trilling = load (trillingLanes);
+    const auto anyTrill = (trillingLanes[0] | trillingLanes[1] | trillingLanes[2] | trillingLanes[3]) != 0;
 
-    const auto phase = v.trillPhase;
-    auto g = phase >= 0.5f ? 1.0f : 0.0f;
-    if (phase > 0.45f && phase < 0.55f)
-        g = (phase - 0.45f) / 0.1f;
-
-    return (float) v.trillInterval * g * modWheel;
-}
-
-// Fills w.semitones with drift plus trill and w.pitch with 2^(semitones / 12) for the voice's
-// next n samples, and w.driftPhase with the drift phase each sample leaves (CHANT's vibrato reads it).
-// The drift is a slow wobble of two sines at the voice's own rate and 0.7 times it.
-inline void pitchOffsets (Voice& v, const BlockValues& b, float modWheel, RenderScratch& w, int n) noexcept
-{
-    const auto trilling = b.trillOn && ! v.releasing;
-    if (trilling)
+    if (anyTrill)
     {
-        auto phase = v.trillPhase;
-        const auto interval = (float) v.trillInterval;
+        const auto trillStep = b.trillStep;
+        auto trillPhase = gather (v, &Voice::trillPhase);
+        const auto interval = gather (v, &Voice::trillInterval);
         for (int s = 0; s < n; ++s)
         {
-            phase += b.trillStep;
-            if (phase >= 1.0f)
-                phase -= 1.0f;
+            auto phase = trillPhase + trillStep;
+            phase = phase >= 1.0f ? phase - 1.0f : phase;
 
-            auto g = phase >= 0.5f ? 1.0f : 0.0f;
-            if (phase > 0.45f && phase < 0.55f)
-                g = (phase - 0.45f) / 0.1f;
-            w.semitones[s] = interval * g * modWheel;
+            Floats g = phase >= 0.5f ? Floats {} + 1.0f : Floats {};
+            g = (phase > 0.45f) & (phase < 0.55f) ? (phase - 0.45f) / 0.1f : g;
+            store (w.semitones[s], trilling ? interval * g * modWheel : Floats {});
+            trillPhase = trilling ? phase : trillPhase;
         }
-        v.trillPhase = phase;
+        for (int l = 0; l < laneWidth; ++l)
+            v[l].trillPhase = trillPhase[l];
     }
     else
-        std::fill (w.semitones, w.semitones + n, 0.0f);
+    {
+        std::fill (&w.semitones[0][0], &w.semitones[0][0] + n * laneWidth, 0.0f);
+    }
 
+    auto driftPhase = gatherDoubles (v, &Voice::driftPhase);
     const auto drifting = b.driftAmount > 0.01f;
     if (drifting)
     {
-        auto phase = v.driftPhase;
+        const auto driftStep = gatherDoubles (v, &Voice::driftStep);
         for (int s = 0; s < n; ++s)
         {
-            phase += v.driftStep;
-            w.driftPhase[s] = phase;
+            driftPhase.low += driftStep.low;
+            driftPhase.high += driftStep.high;
+            store (w.driftPhase[s], driftPhase);
+            store (w.argA[s], sineArguments ({ driftPhase.low * 0.7, driftPhase.high * 0.7 }));
+            store (w.argB[s], sineArguments (driftPhase));
         }
-        v.driftPhase = phase;
+        const double phases[laneWidth] = { driftPhase.low[0], driftPhase.low[1], driftPhase.high[0], driftPhase.high[1] };
+        for (int l = 0; l < laneWidth; ++l)
+            if (on[l] != 0)
+                v[l].driftPhase = phases[l];
 
-        for (int s = 0; s < n; ++s)
-        {
-            w.argA[s] = sineArgument (w.driftPhase[s] * 0.7);
-            w.argB[s] = sineArgument (w.driftPhase[s]);
-        }
-        fastmath::sines (w.argA, w.sinA, n);
-        fastmath::sines (w.argB, w.sinB, n);
+        fastmath::sines (&w.argA[0][0], &w.sinA[0][0], n * laneWidth);
+        fastmath::sines (&w.argB[0][0], &w.sinB[0][0], n * laneWidth);
 
-        for (int s = 0; s < n; ++s)
-            w.semitones[s] = (w.sinA[s] * 0.3f + w.sinB[s] * 0.7f) * b.driftAmount * 0.15f + w.semitones[s];
+        const auto* sinA = &w.sinA[0][0];
+        const auto* sinB = &w.sinB[0][0];
+        auto* semitones = &w.semitones[0][0];
+        for (int i = 0; i < n * laneWidth; ++i)
+            semitones[i] = (sinA[i] * 0.3f + sinB[i] * 0.7f) * b.driftAmount * 0.15f + semitones[i];
     }
     else
     {
-        std::fill (w.driftPhase, w.driftPhase + n, v.driftPhase);
+        for (int s = 0; s < n; ++s)
+            store (w.driftPhase[s], driftPhase);
     }
 
     // Without either movement the factor is exactly 1, as the power would give.
-    if (trilling || drifting)
-        fastmath::semitoneFactors (w.semitones, w.pitch, n);
+    if (anyTrill || drifting)
+        fastmath::semitoneFactors (&w.semitones[0][0], &w.pitch[0][0], n * laneWidth);
     else
-        std::fill (w.pitch, w.pitch + n, 1.0);
+        std::fill (&w.pitch[0][0], &w.pitch[0][0] + n * laneWidth, 1.0);
 }
 
 // RHODES amplitude wobble on the mod wheel, multiplied into w.out; releasing voices keep it.
-inline void applyTremolo (Voice& v, const BlockValues& b, RenderScratch& w, int n) noexcept
+inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGroup& w, int n) noexcept
 {
     if (! b.tremoloOn)
         return;
 
-    auto phase = v.tremoloPhase;
+    auto tremoloPhase = lanes::gather (v, &Voice::tremoloPhase);
     for (int s = 0; s < n; ++s)
     {
-        phase += b.tremoloStep;
-        if (phase >= 1.0f)
-            phase -= 1.0f;
-        w.argA[s] = phase * twoPi;
+        tremoloPhase += b.tremoloStep;
+        tremoloPhase = tremoloPhase >= 1.0f ? tremoloPhase - 1.0f : tremoloPhase;
+        lanes::store (w.argA[s], tremoloPhase * twoPi);
     }
-    v.tremoloPhase = phase;
-    fastmath::sines (w.argA, w.sinA, n);
+    for (int l = 0; l < laneWidth; ++l)
+        if (on[l] != 0)
+            v[l].tremoloPhase = tremoloPhase[l];
 
-    for (int s = 0; s < n; ++s)
-        w.out[s] = w.out[s] * (1.0f - (w.sinA[s] * 0.5f + 0.5f) * b.tremoloDepth);
+    fastmath::sines (&w.argA[0][0], &w.sinA[0][0], n * laneWidth);
+
+    const auto* sinA = &w.sinA[0][0];
+    auto* out = &w.out[0][0];
+    for (int i = 0; i < n * laneWidth; ++i)
+        out[i] = out[i] * (1.0f - (sinA[i] * 0.5f + 0.5f) * b.tremoloDepth);
 }
 } // namespace expression

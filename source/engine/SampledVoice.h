@@ -25,59 +25,105 @@ inline void attachZone (Voice& v, const SampleZone* zone, double hostRate) noexc
     v.crossfadeLength = juce::jmin ((int) (hostRate * 0.1), (v.length - v.loopStart) / 2);
 }
 
-// The voice's next n samples into w.out: linear interpolation at the read position, then the advance
-// by the voice's speed, which the ornament glide moves sample by sample. The read comes first, so a
-// note's first output is frame 0 exactly. The loop is seamless: over the last crossfadeLength frames the
-// read blends into the same position one loop length earlier, so the last blended sample runs straight
-// on into frame loopStart, and passing the end steps back by exactly one loop length, fraction and all.
-inline void renderSampled (Voice& v, RenderScratch& w, int n) noexcept
+// The next n samples of the group's four voices (v points at the first) into w.out, at the pitch
+// factors in w.pitch; lane l renders rendered[l] samples, and a lane with none reads silence. Each
+// sample is a linear interpolation at the read position, then the advance by the voice's speed, which
+// the ornament glide moves sample by sample. The read comes first, so a note's first output is frame
+// 0 exactly. The loop is seamless: over the last crossfadeLength frames the read blends into the same
+// position one loop length earlier, so the last blended sample runs straight on into frame loopStart,
+// and passing the end steps back by exactly one loop length, fraction and all.
+inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) noexcept
 {
-    const auto gliding = v.gliding;
-    if (gliding)
-    {
-        for (int s = 0; s < n; ++s)
-        {
-            if (v.gliding)
-                expression::advanceGlide (v);
-            w.increment[s] = v.currentIncrement;
-        }
-    }
-    const auto increment = v.currentIncrement;
+    using namespace lanes;
 
-    const auto* data = v.frames;
-    const auto len = v.length;
-    const auto loopLength = len - v.loopStart;
-    const auto crossfadeLength = v.crossfadeLength;
-    auto position = v.readPosition;
+    // A lane with nothing to render stands still on one silent frame.
+    static constexpr float silence[1] = { 0.0f };
+    const float* data[laneWidth];
+    int length[laneWidth], loopLength[laneWidth], crossfadeLength[laneWidth];
+    double position[laneWidth];
+
+    for (int l = 0; l < laneWidth; ++l)
+    {
+        auto& voice = v[l];
+        const auto m = rendered[l];
+        if (m == 0)
+        {
+            data[l] = silence;
+            length[l] = loopLength[l] = 1;
+            crossfadeLength[l] = 0;
+            position[l] = 0.0;
+            for (int s = 0; s < n; ++s)
+                w.increment[s][l] = 0.0;
+            continue;
+        }
+
+        data[l] = voice.frames;
+        length[l] = voice.length;
+        loopLength[l] = voice.length - voice.loopStart;
+        crossfadeLength[l] = voice.crossfadeLength;
+        position[l] = voice.readPosition;
+
+        int s = 0;
+        for (; s < m && voice.gliding; ++s)
+        {
+            expression::advanceGlide (voice);
+            w.increment[s][l] = voice.currentIncrement;
+        }
+        for (; s < n; ++s)
+            w.increment[s][l] = voice.currentIncrement;
+    }
+
+    const Doubles lengthLow { (double) length[0], (double) length[1] };
+    const Doubles lengthHigh { (double) length[2], (double) length[3] };
+    const Ints lengths { length[0], length[1], length[2], length[3] };
+    const Ints loopLengths { loopLength[0], loopLength[1], loopLength[2], loopLength[3] };
+    const Ints crossfades { crossfadeLength[0], crossfadeLength[1], crossfadeLength[2], crossfadeLength[3] };
+    const Floats crossfadesAsFloats = __builtin_convertvector (crossfades, Floats);
+    DoubleLanes p { Doubles { position[0], position[1] }, Doubles { position[2], position[3] } };
 
     for (int s = 0; s < n; ++s)
     {
-        auto pos = (int) position;
-        while (pos >= len)
+        // A whole read position never reaches the length unless the position itself does.
+        const Longs beyond = (p.low >= lengthLow) | (p.high >= lengthHigh);
+        if ((beyond[0] | beyond[1]) != 0)
         {
-            position -= loopLength;
-            pos = (int) position;
+            double at[laneWidth] = { p.low[0], p.low[1], p.high[0], p.high[1] };
+            for (int l = 0; l < laneWidth; ++l)
+                while ((int) at[l] >= length[l])
+                    at[l] -= loopLength[l];
+            p = { Doubles { at[0], at[1] }, Doubles { at[2], at[3] } };
         }
 
-        const auto frac = (float) (position - pos);
-        const auto next = pos + 1 < len ? pos + 1 : 0;
-        auto y = data[pos] + frac * (data[next] - data[pos]);
+        const Ints pos { (int) p.low[0], (int) p.low[1], (int) p.high[0], (int) p.high[1] };
+        const auto frac = toFloats ({ p.low - Doubles { (double) pos[0], (double) pos[1] },
+                                      p.high - Doubles { (double) pos[2], (double) pos[3] } });
+        const Ints next = pos + 1 < lengths ? pos + 1 : Ints {};
+        const Floats here { data[0][pos[0]], data[1][pos[1]], data[2][pos[2]], data[3][pos[3]] };
+        const Floats there { data[0][next[0]], data[1][next[1]], data[2][next[2]], data[3][next[3]] };
+        auto y = here + frac * (there - here);
 
-        const auto remaining = len - pos;
-        if (remaining < crossfadeLength && crossfadeLength > 0)
+        const auto remaining = lengths - pos;
+        const auto partnerAt = pos - loopLengths;
+        const Ints blending = (remaining < crossfades) & (partnerAt >= 0);
+        if ((blending[0] | blending[1] | blending[2] | blending[3]) != 0)
         {
-            const auto j = pos - loopLength;
-            if (j >= 0)
-            {
-                const auto wet = (float) remaining / (float) crossfadeLength;
-                const auto partner = data[j] + frac * (data[j + 1] - data[j]);
-                y = wet * y + (1.0f - wet) * partner;
-            }
+            Floats partner {};
+            for (int l = 0; l < laneWidth; ++l)
+                if (blending[l] != 0)
+                    partner[l] = data[l][partnerAt[l]] + frac[l] * (data[l][partnerAt[l] + 1] - data[l][partnerAt[l]]);
+
+            const auto wet = __builtin_convertvector (remaining, Floats) / crossfadesAsFloats;
+            y = blending ? wet * y + (1.0f - wet) * partner : y;
         }
 
-        position += w.pitch[s] * (gliding ? w.increment[s] : increment);
-        w.out[s] = y;
+        store (w.out[s], y);
+        p.low += Doubles { w.pitch[s][0], w.pitch[s][1] } * Doubles { w.increment[s][0], w.increment[s][1] };
+        p.high += Doubles { w.pitch[s][2], w.pitch[s][3] } * Doubles { w.increment[s][2], w.increment[s][3] };
     }
-    v.readPosition = position;
+
+    const double positions[laneWidth] = { p.low[0], p.low[1], p.high[0], p.high[1] };
+    for (int l = 0; l < laneWidth; ++l)
+        if (rendered[l] > 0)
+            v[l].readPosition = positions[l];
 }
 } // namespace sampled

@@ -30,49 +30,66 @@ inline float formantCosine (float frequency, float sampleRate) noexcept
 }
 
 // A sung vowel: a damped ramp pulse with a little noise through three formant stages, each adding
-// a low-passed copy of the excitation, with a vibrato whose rate grows with the drift phase.
-inline void renderChant (Voice& v, const BlockValues& b, const float* noise, RenderScratch& w, int n) noexcept
+// a low-passed copy of the excitation, with a vibrato whose rate grows with the drift phase. Renders
+// the next n samples of the group's four voices (v points at the first) into w.out, from their noise
+// draws; only lanes whose `on` is 1 keep their new state.
+inline void renderChant (Voice* v, const int* on, const BlockValues& b, const float (*noise)[laneWidth],
+                         VoiceGroup& w, int n) noexcept
 {
-    for (int s = 0; s < n; ++s)
-        w.argA[s] = expression::sineArgument (((w.driftPhase[s] * 0.1 + 5.5) * w.driftPhase[s]) * 0.1);
-    fastmath::sines (w.argA, w.sinA, n);
+    using namespace lanes;
 
     for (int s = 0; s < n; ++s)
     {
-        auto f = v.baseFrequency * (float) w.pitch[s];
-        f = f * (w.sinA[s] * b.vibratoDepth + 1.0f);
-        w.step[s] = f / b.sampleRate;
+        const auto d = loadDoubles (w.driftPhase[s]);
+        store (w.argA[s], sineArguments ({ ((d.low * 0.1 + 5.5) * d.low) * 0.1, ((d.high * 0.1 + 5.5) * d.high) * 0.1 }));
     }
+    fastmath::sines (&w.argA[0][0], &w.sinA[0][0], n * laneWidth);
 
-    auto chantPhase = v.chantPhase;
+    const auto baseFrequency = gather (v, &Voice::baseFrequency);
+    auto chantPhase = gather (v, &Voice::chantPhase);
     for (int s = 0; s < n; ++s)
     {
-        chantPhase += w.step[s];
-        if (chantPhase >= 1.0f)
-            chantPhase -= 1.0f;
-        w.phase[s] = chantPhase;
+        auto f = baseFrequency * toFloats (loadDoubles (w.pitch[s]));
+        f = f * (load (w.sinA[s]) * b.vibratoDepth + 1.0f);
+        chantPhase += f / b.sampleRate;
+        chantPhase = chantPhase >= 1.0f ? chantPhase - 1.0f : chantPhase;
+        store (w.phase[s], chantPhase);
     }
-    v.chantPhase = chantPhase;
 
-    const auto* cosine = b.formantCosine[v.formantSet];
-    auto state0 = v.formantState[0], state1 = v.formantState[1], state2 = v.formantState[2];
+    const auto count = n * laneWidth;
+    const auto* phase = &w.phase[0][0];
+    auto* pulse = &w.argB[0][0];
+    for (int i = 0; i < count; ++i)
+        pulse[i] = std::exp (phase[i] * -3.0f) * (phase[i] * 2.0f - 1.0f);
+
+    Floats cosine[3], state[3];
+    for (int k = 0; k < 3; ++k)
+        for (int l = 0; l < laneWidth; ++l)
+        {
+            cosine[k][l] = b.formantCosine[v[l].formantSet][k];
+            state[k][l] = v[l].formantState[k];
+        }
+
     for (int s = 0; s < n; ++s)
     {
-        const auto phase = w.phase[s];
-        const auto pulse = std::exp (phase * -3.0f) * (phase * 2.0f - 1.0f);
-        const auto x = (noise[s] * 2.0f - 1.0f) * 0.03f + pulse;
-
-        state0 = b.formantPole[0] * state0 + b.formantGain[0] * x;
-        state1 = b.formantPole[1] * state1 + b.formantGain[1] * x;
-        state2 = b.formantPole[2] * state2 + b.formantGain[2] * x;
-        const auto o0 = cosine[0] * state0 + x;
-        const auto o1 = cosine[1] * state1 + x;
-        const auto o2 = cosine[2] * state2 + x;
-        w.out[s] = (o0 * 0.5f + o1 * 0.3f + o2 * 0.2f) * 0.7f;
+        const auto x = (load (noise[s]) * 2.0f - 1.0f) * 0.03f + load (w.argB[s]);
+        state[0] = b.formantPole[0] * state[0] + b.formantGain[0] * x;
+        state[1] = b.formantPole[1] * state[1] + b.formantGain[1] * x;
+        state[2] = b.formantPole[2] * state[2] + b.formantGain[2] * x;
+        const auto o0 = cosine[0] * state[0] + x;
+        const auto o1 = cosine[1] * state[1] + x;
+        const auto o2 = cosine[2] * state[2] + x;
+        store (w.out[s], (o0 * 0.5f + o1 * 0.3f + o2 * 0.2f) * 0.7f);
     }
-    v.formantState[0] = state0;
-    v.formantState[1] = state1;
-    v.formantState[2] = state2;
+
+    for (int l = 0; l < laneWidth; ++l)
+    {
+        if (on[l] == 0)
+            continue;
+        v[l].chantPhase = chantPhase[l];
+        for (int k = 0; k < 3; ++k)
+            v[l].formantState[k] = state[k][l];
+    }
 }
 
 // Per-note constant of the RHODES depth envelope: higher notes lose their bite faster.
@@ -83,67 +100,79 @@ inline float rhodesDecay (int note, float sampleRate) noexcept
 }
 
 // An electric piano: a carrier phase-modulated by a sine with a seventh harmonic, the depth set by
-// velocity and decaying after the attack.
-inline void renderRhodes (Voice& v, const BlockValues& b, RenderScratch& w, int n) noexcept
+// velocity and decaying after the attack. Renders the next n samples of the group's four voices into
+// w.out; only lanes whose `on` is 1 keep their new state.
+inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGroup& w, int n) noexcept
 {
-    auto envelope = v.modulatorEnvelope;
+    using namespace lanes;
+
+    auto envelope = gather (v, &Voice::modulatorEnvelope);
+    const auto decay = gather (v, &Voice::envelopeDecay);
+    const auto indexScale = gather (v, &Voice::indexScale);
+    const auto baseFrequency = gather (v, &Voice::baseFrequency);
+    auto modulatorPhase = gather (v, &Voice::modulatorPhase);
     for (int s = 0; s < n; ++s)
     {
-        envelope = v.envelopeDecay * envelope;
-        if (envelope < 0.001f)
-            envelope = 0.001f;
-        w.index[s] = v.indexScale * envelope;
+        envelope = decay * envelope;
+        envelope = envelope < 0.001f ? Floats {} + 0.001f : envelope;
+        store (w.index[s], indexScale * envelope);
+
+        const auto step = (baseFrequency * toFloats (loadDoubles (w.pitch[s]))) / b.sampleRate;
+        store (w.step[s], step);
+        modulatorPhase += step;
+        modulatorPhase = modulatorPhase >= 1.0f ? modulatorPhase - 1.0f : modulatorPhase;
+        store (w.phase[s], modulatorPhase);
     }
-    v.modulatorEnvelope = envelope;
 
-    for (int s = 0; s < n; ++s)
-        w.step[s] = (v.baseFrequency * (float) w.pitch[s]) / b.sampleRate;
+    const auto count = n * laneWidth;
+    auto* phase = &w.phase[0][0];
+    auto* argA = &w.argA[0][0];
+    auto* argB = &w.argB[0][0];
+    for (int i = 0; i < count; ++i)
+    {
+        argA[i] = phase[i] * twoPi;
+        argB[i] = phase[i] * 7.0f * twoPi;
+    }
+    fastmath::sines (argA, &w.sinA[0][0], count);
+    fastmath::sines (argB, &w.sinB[0][0], count);
 
-    auto modulatorPhase = v.modulatorPhase;
+    // Strong modulation can push the carrier backwards. Its whole cycles come off by truncation,
+    // which is its floor there (it is at least 1); from 2^23 up a float has no fraction left to keep.
+    auto carrierPhase = gather (v, &Voice::carrierPhase);
     for (int s = 0; s < n; ++s)
     {
-        modulatorPhase += w.step[s];
-        if (modulatorPhase >= 1.0f)
-            modulatorPhase -= 1.0f;
-        w.phase[s] = modulatorPhase;
+        const auto step = load (w.step[s]);
+        carrierPhase += (load (w.sinA[s]) + load (w.sinB[s]) * 0.15f) * load (w.index[s]) * step + step;
+        const auto whole = carrierPhase < 8388608.0f ? __builtin_convertvector (__builtin_convertvector (carrierPhase < 8388608.0f ? carrierPhase : Floats {}, Ints), Floats)
+                                                     : carrierPhase;
+        carrierPhase = carrierPhase >= 1.0f ? carrierPhase - whole : carrierPhase;
+        carrierPhase = carrierPhase < 0.0f ? carrierPhase + 1.0f : carrierPhase;
+        store (w.phase[s], carrierPhase);
     }
-    v.modulatorPhase = modulatorPhase;
 
-    for (int s = 0; s < n; ++s)
+    for (int i = 0; i < count; ++i)
     {
-        w.argA[s] = w.phase[s] * twoPi;
-        w.argB[s] = w.phase[s] * 7.0f * twoPi;
+        argA[i] = phase[i] * twoPi;
+        argB[i] = phase[i] * 2.0f * twoPi;
     }
-    fastmath::sines (w.argA, w.sinA, n);
-    fastmath::sines (w.argB, w.sinB, n);
+    fastmath::sines (argA, &w.sinA[0][0], count);
+    fastmath::sines (argB, &w.sinB[0][0], count);
 
-    // Strong modulation can push the carrier backwards.
-    for (int s = 0; s < n; ++s)
-        w.step[s] = (w.sinA[s] + w.sinB[s] * 0.15f) * w.index[s] * w.step[s] + w.step[s];
+    const auto* sinA = &w.sinA[0][0];
+    const auto* sinB = &w.sinB[0][0];
+    auto* out = &w.out[0][0];
+    for (int i = 0; i < count; ++i)
+        out[i] = (sinA[i] + sinB[i] * 0.08f) * 0.7f;
 
-    auto carrierPhase = v.carrierPhase;
-    for (int s = 0; s < n; ++s)
+    for (int l = 0; l < laneWidth; ++l)
     {
-        carrierPhase += w.step[s];
-        if (carrierPhase >= 1.0f)
-            carrierPhase -= std::floor (carrierPhase);
-        if (carrierPhase < 0.0f)
-            carrierPhase += 1.0f;
-        w.phase[s] = carrierPhase;
+        if (on[l] == 0)
+            continue;
+        v[l].modulatorEnvelope = envelope[l];
+        v[l].modulatorPhase = modulatorPhase[l];
+        v[l].carrierPhase = carrierPhase[l];
     }
-    v.carrierPhase = carrierPhase;
 
-    for (int s = 0; s < n; ++s)
-    {
-        w.argA[s] = w.phase[s] * twoPi;
-        w.argB[s] = w.phase[s] * 2.0f * twoPi;
-    }
-    fastmath::sines (w.argA, w.sinA, n);
-    fastmath::sines (w.argB, w.sinB, n);
-
-    for (int s = 0; s < n; ++s)
-        w.out[s] = (w.sinA[s] + w.sinB[s] * 0.08f) * 0.7f;
-
-    expression::applyTremolo (v, b, w, n);
+    expression::applyTremolo (v, on, b, w, n);
 }
 } // namespace synth

@@ -72,23 +72,33 @@ struct BlockValues
     float formantCosine[2][3] = {};      // by formant set, the stage's cos(2 pi F / sr)
 };
 
-// Work arrays of the voice pass. Voices are rendered one after another over a chunk of samples, so
-// each stage runs as a loop over the chunk; blocks longer than a chunk are rendered in several.
+// Work arrays of the voice pass. Blocks are rendered a chunk at a time. Four voices sit side by side
+// in a group ([sample][lane]), and every stage runs over the group's four lanes at once: each voice's
+// phases, envelopes and read positions are chains of dependent steps, and four chains in flight keep
+// the processor busy where one would leave it waiting. Lane l of group g is voice 4 g + l.
+constexpr int renderChunk = 64;
+constexpr int laneWidth = 4;
+constexpr int numGroups = numVoices / laneWidth;
+
+struct VoiceGroup
+{
+    float semitones[renderChunk][laneWidth];
+    double pitch[renderChunk][laneWidth];
+    double driftPhase[renderChunk][laneWidth];
+    float argA[renderChunk][laneWidth], argB[renderChunk][laneWidth];
+    float sinA[renderChunk][laneWidth], sinB[renderChunk][laneWidth];
+    float step[renderChunk][laneWidth], index[renderChunk][laneWidth], phase[renderChunk][laneWidth];
+    float out[renderChunk][laneWidth];
+    double increment[renderChunk][laneWidth];   // sampled voices: read speed, which a glide moves
+};
+
 struct RenderScratch
 {
-    static constexpr int chunk = 256;
+    static constexpr int chunk = renderChunk;
 
-    float mix[chunk];                  // sum of the voices, sample by sample
-    int count[chunk];                  // voices met on each sample, frozen and ending ones included
-    float levels[numVoices][chunk];    // each voice's envelope
-    float noise[numVoices][chunk];     // CHANT's noise draws, taken in sample-then-voice order
-
-    // One voice at a time:
-    float semitones[chunk];
-    double pitch[chunk];
-    double increment[chunk];
-    double driftPhase[chunk];
-    float argA[chunk], argB[chunk], sinA[chunk], sinB[chunk];
-    float step[chunk], index[chunk], phase[chunk];
-    float out[chunk];
+    float mix[chunk];                                  // sum of the voices, sample by sample
+    int count[chunk];                                  // voices met on each sample, frozen and ending ones included
+    float levels[numGroups][chunk][laneWidth];         // each voice's envelope
+    float noise[numGroups][chunk][laneWidth];          // CHANT's noise draws, taken in sample-then-voice order
+    VoiceGroup group;                                  // the group being rendered
 };

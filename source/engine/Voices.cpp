@@ -2,6 +2,9 @@
 #include "engine/SampledVoice.h"
 #include "engine/Synth.h"
 
+#include <cstdint>
+#include <limits>
+
 namespace
 {
 // The first free voice; with none free, the quietest, the lowest index winning a tie.
@@ -106,44 +109,126 @@ void Engine::releaseAllVoices() noexcept
             v.releasing = true;
 }
 
-// Runs the voice's envelope over the next n samples into `levels` and counts the voice on each
-// sample it is met. Returns how many samples it renders: all n, or fewer when its release ends
-// (it is freed on that sample, counted but silent).
-static int advanceEnvelope (Voice& v, const BlockValues& b, float* levels, int* count, int n) noexcept
+// Runs the envelopes of a group's four voices (v points at the first) over the next n samples into
+// `levels`, and sets `rendered` for each lane that is on: all n, or fewer when its release ends (the
+// voice is freed on that sample, counted but silent).
+static void advanceEnvelopes (Voice* v, const int* on, const BlockValues& b, float (*levels)[laneWidth],
+                              int* rendered, int n) noexcept
 {
-    int rendered = n;
-    auto level = v.level;
-    if (! v.releasing)
+    using namespace lanes;
+
+    int releasingLanes[laneWidth];
+    for (int l = 0; l < laneWidth; ++l)
+        releasingLanes[l] = v[l].releasing ? -1 : 0;
+    const auto releasing = load (releasingLanes);
+
+    auto level = gather (v, &Voice::level);
+    auto sustained = b.attackStep >= 0.0f;
+    for (int l = 0; l < laneWidth; ++l)
+        sustained = sustained && (on[l] == 0 || (releasingLanes[l] == 0 && juce::exactlyEqual (level[l], 1.0f)));
+
+    if (sustained)
     {
-        for (int s = 0; s < n; ++s)
-            levels[s] = level = juce::jmin (level + b.attackStep, 1.0f);
+        // Held notes past their attack stay at full level, which the steps below would only confirm
+        // (lanes that are off take any value).
+        std::fill (&levels[0][0], &levels[0][0] + n * laneWidth, 1.0f);
     }
     else
     {
         for (int s = 0; s < n; ++s)
         {
-            level -= b.releaseStep;
-            if (level <= 0.0f)
-            {
-                v.active = false;
-                rendered = s;
-                break;
-            }
-            levels[s] = level;
+            const auto rising = level + b.attackStep;
+            level = releasing ? level - b.releaseStep : (1.0f < rising ? Floats {} + 1.0f : rising);
+            store (levels[s], level);
         }
     }
-    v.level = level;
 
-    const auto met = v.active ? n : rendered + 1;
-    for (int s = 0; s < met; ++s)
-        ++count[s];
-    return rendered;
+    for (int l = 0; l < laneWidth; ++l)
+    {
+        if (on[l] == 0)
+            continue;
+
+        rendered[l] = n;
+        if (releasing[l] != 0)
+        {
+            for (int s = 0; s < n; ++s)
+            {
+                if (levels[s][l] <= 0.0f)
+                {
+                    v[l].active = false;
+                    rendered[l] = s;
+                    level[l] = levels[s][l];
+                    break;
+                }
+            }
+        }
+        v[l].level = level[l];
+    }
+}
+
+namespace
+{
+// juce::Random's generator, seed' = (seed * a + c) mod 2^48, taken k steps at once: k draws of one
+// sample come from the same seed independently rather than one after another.
+struct GeneratorJumps
+{
+    static constexpr std::uint64_t mask = 0xffffffffffffULL;
+    std::uint64_t multiplier[numVoices + 1] {};
+    std::uint64_t increment[numVoices + 1] {};
+
+    constexpr GeneratorJumps()
+    {
+        multiplier[0] = 1;
+        for (int k = 1; k <= numVoices; ++k)
+        {
+            multiplier[k] = (multiplier[k - 1] * 0x5deece66dULL) & mask;
+            increment[k] = (increment[k - 1] * 0x5deece66dULL + 11) & mask;
+        }
+    }
+};
+
+constexpr GeneratorJumps jumps;
+
+// nextFloat's value for a seed the generator has just produced.
+inline float unitFloat (std::uint64_t seed) noexcept
+{
+    const auto result = (float) (std::uint32_t) (seed >> 16) / 4294967296.0f;
+    return juce::jmin (result, 1.0f - std::numeric_limits<float>::epsilon());
+}
+} // namespace
+
+// CHANT draws its noise sample by sample, voice by voice, from the engine's one random sequence,
+// exactly as that many calls to random.nextFloat() would.
+void Engine::drawNoise (const int* rendered, int n) noexcept
+{
+    auto seed = (std::uint64_t) random.getSeed();
+    auto drawn = false;
+    for (int s = 0; s < n; ++s)
+    {
+        int k = 0;
+        for (int i = 0; i < numVoices; ++i)
+        {
+            if (s < rendered[i])
+            {
+                ++k;
+                scratch.noise[i / laneWidth][s][i % laneWidth] = unitFloat ((jumps.multiplier[k] * seed + jumps.increment[k]) & GeneratorJumps::mask);
+            }
+        }
+        if (k > 0)
+        {
+            seed = (jumps.multiplier[k] * seed + jumps.increment[k]) & GeneratorJumps::mask;
+            drawn = true;
+        }
+    }
+    if (drawn)
+        random.setSeed ((juce::int64) seed);
 }
 
 // The voices' sum for the next n samples (at most one chunk) into scratch.mix, their count into
 // scratch.count. The instrument selected now decides how every voice sounds, whichever instrument
 // started it. A voice without a zone under a sampled instrument is frozen: counted, but neither
-// rendered nor ended.
+// rendered nor ended. Voices are added to the mix in order, each sample's sum the same as a voice
+// at a time would give.
 void Engine::renderVoices (int n) noexcept
 {
     jassert (n <= RenderScratch::chunk);
@@ -152,11 +237,12 @@ void Engine::renderVoices (int n) noexcept
     std::fill (w.count, w.count + n, 0);
 
     const auto synthesised = isSynthesised (activeInstrument);
+    int on[numVoices] = {};
     int rendered[numVoices] = {};
 
     for (int i = 0; i < numVoices; ++i)
     {
-        auto& v = voices[i];
+        const auto& v = voices[i];
         if (! v.active)
             continue;
 
@@ -166,44 +252,61 @@ void Engine::renderVoices (int n) noexcept
                 ++w.count[s];
             continue;
         }
-        rendered[i] = advanceEnvelope (v, block, w.levels[i], w.count, n);
+        on[i] = 1;
     }
 
-    // CHANT draws its noise sample by sample, voice by voice, from the engine's one random sequence.
-    if (activeInstrument == chant)
-        for (int s = 0; s < n; ++s)
-            for (int i = 0; i < numVoices; ++i)
-                if (s < rendered[i])
-                    w.noise[i][s] = random.nextFloat();
+    for (int g = 0; g < numGroups; ++g)
+        if ((on[4 * g] | on[4 * g + 1] | on[4 * g + 2] | on[4 * g + 3]) != 0)
+            advanceEnvelopes (&voices[g * laneWidth], &on[g * laneWidth], block, w.levels[g], &rendered[g * laneWidth], n);
 
     for (int i = 0; i < numVoices; ++i)
     {
-        const auto m = rendered[i];
-        if (m == 0)
+        if (on[i] == 0)
+            continue;
+        const auto met = voices[i].active ? n : rendered[i] + 1;
+        for (int s = 0; s < met; ++s)
+            ++w.count[s];
+        on[i] = rendered[i] > 0 ? 1 : 0;
+    }
+
+    if (activeInstrument == chant)
+        drawNoise (rendered, n);
+
+    auto& group = w.group;
+    for (int g = 0; g < numGroups; ++g)
+    {
+        auto* v = &voices[g * laneWidth];
+        const auto* groupOn = &on[g * laneWidth];
+        if ((groupOn[0] | groupOn[1] | groupOn[2] | groupOn[3]) == 0)
             continue;
 
-        auto& v = voices[i];
-        expression::pitchOffsets (v, block, modWheel, w, m);
+        expression::pitchOffsets (v, groupOn, block, modWheel, group, n);
 
-        if (activeInstrument == chant || activeInstrument == rhodes)
+        if (synthesised)
         {
             // The glide moves only the read speed of a recording, but it runs its course here too.
-            for (int s = 0; s < m && v.gliding; ++s)
-                expression::advanceGlide (v);
+            for (int l = 0; l < laneWidth; ++l)
+                for (int s = 0; s < rendered[g * laneWidth + l] && v[l].gliding; ++s)
+                    expression::advanceGlide (v[l]);
 
             if (activeInstrument == chant)
-                synth::renderChant (v, block, w.noise[i], w, m);
+                synth::renderChant (v, groupOn, block, w.noise[g], group, n);
             else
-                synth::renderRhodes (v, block, w, m);
+                synth::renderRhodes (v, groupOn, block, group, n);
         }
         else
         {
-            sampled::renderSampled (v, w, m);
+            sampled::renderSampled (v, &rendered[g * laneWidth], group, n);
         }
 
-        const auto* levels = w.levels[i];
-        for (int s = 0; s < m; ++s)
-            w.mix[s] += w.out[s] * levels[s] * v.velocity;
+        for (int l = 0; l < laneWidth; ++l)
+        {
+            const auto m = rendered[g * laneWidth + l];
+            const auto velocity = v[l].velocity;
+            const auto* levels = w.levels[g];
+            for (int s = 0; s < m; ++s)
+                w.mix[s] += group.out[s][l] * levels[s][l] * velocity;
+        }
     }
 }
 

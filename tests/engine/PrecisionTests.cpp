@@ -40,7 +40,7 @@ float largestDifference (int instrument, double rate, const std::vector<Step>& s
                 midi.addEvent (e.data(), (int) e.size(), position++);
         }
 
-        // Sizes around the engine's internal chunk of 256 samples.
+        // Sizes above and below the engine's internal chunk, odd ones among them.
         const int sizes[] = { 512, 700, 1, 256, 37 };
         const auto size = sizes[b % 5];
         juce::AudioBuffer<float> ours (2, size), theirs (2, size);

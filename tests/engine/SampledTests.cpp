@@ -17,10 +17,14 @@ SampleZone zoneOf (const std::vector<float>& frames)
 // One sample of the voice at the given pitch factor.
 float nextSample (Voice& v, double pitch)
 {
-    auto w = std::make_unique<RenderScratch>();
-    w->pitch[0] = pitch;
-    sampled::renderSampled (v, *w, 1);
-    return w->out[0];
+    Voice group[laneWidth];
+    group[1] = v;
+    const int rendered[laneWidth] = { 0, 1, 0, 0 };
+    auto w = std::make_unique<VoiceGroup>();
+    w->pitch[0][1] = pitch;
+    sampled::renderSampled (group, rendered, *w, 1);
+    v = group[1];
+    return w->out[0][1];
 }
 } // namespace
 

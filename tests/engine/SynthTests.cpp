@@ -61,7 +61,9 @@ TEST (Synth, FormantPolesAndTheirClamp)
     }
 
     // With a zero pole a stage passes x * (1 + cos).
-    Voice v;
+    Voice group[laneWidth];
+    auto& v = group[0];
+    const int on[laneWidth] = { 1, 0, 0, 0 };
     BlockValues b;
     b.sampleRate = 200.0f;
     for (int k = 0; k < 3; ++k)
@@ -72,16 +74,17 @@ TEST (Synth, FormantPolesAndTheirClamp)
     }
     v.formantSet = 0;
     v.baseFrequency = 50.0f;
-    auto w = std::make_unique<RenderScratch>();
-    w->driftPhase[0] = 0.0f;
-    w->pitch[0] = 1.0;
-    const float noise = 0.75f;
-    synth::renderChant (v, b, &noise, *w, 1);
+    auto w = std::make_unique<VoiceGroup>();
+    w->driftPhase[0][0] = 0.0;
+    w->pitch[0][0] = 1.0;
+    const float noise[1][laneWidth] = { { 0.75f, 0.0f, 0.0f, 0.0f } };
+    synth::renderChant (group, on, b, noise, *w, 1);
 
     const auto x = v.formantState[0];
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ (v.formantState[k], x);
-    EXPECT_FLOAT_EQ (w->out[0], x * 1.25f * 0.7f);
+    EXPECT_FLOAT_EQ (w->out[0][0], x * 1.25f * 0.7f);
+    EXPECT_EQ (group[1].formantState[0], 0.0f);   // a lane that is off keeps its state
     EXPECT_FLOAT_EQ (x, 0.5f * 0.03f + std::exp (v.chantPhase * -3.0f) * (v.chantPhase * 2.0f - 1.0f));
 }
 

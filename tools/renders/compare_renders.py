@@ -3,10 +3,10 @@
 
 A change of shape (moving code, new targets) must not change a single sample. This renders every
 instrument playing one phrase (single notes, a chord, a repeated note, the mod wheel, a note held well
-past its loop point) at 44.1, 48 and 96 kHz in blocks of 1, 64 and 512 samples with drift at 0, once
-through each bundle, with one host program and a fixed random seed, and reports every file that differs.
+past its loop point) at 44.1, 48 and 96 kHz in blocks of 1, 64 and 512 samples with drift at 0 (or
+--drift N), once through each bundle, with one host program and a fixed random seed, and reports every file that differs.
 
-    python3 tools/renders/compare_renders.py BEFORE.vst3 AFTER.vst3 [--host PATH] [--work DIR]
+    python3 tools/renders/compare_renders.py BEFORE.vst3 AFTER.vst3 [--drift N] [--host PATH] [--work DIR]
 
 Exit status 0 when every pair is identical, 1 otherwise.
 """
@@ -45,8 +45,8 @@ def largest_difference(a, b):
     return max((abs(x - y) for x, y in zip(fa, fb)), default=0.0)
 
 
-def render(host, bundle, midi, out, instrument, rate, block):
-    settings = ["--set", f"instrument={instrument}", "--set", "drift=0"]
+def render(host, bundle, midi, out, instrument, rate, block, drift):
+    settings = ["--set", f"instrument={instrument}", "--set", f"drift={drift}"]
     if instrument == "BAGPIPES":
         settings += ["--set", "droneOn=1"]
     env = dict(os.environ, KESTRUNE_RANDOM_SEED="20261210")
@@ -61,6 +61,7 @@ def main():
     parser.add_argument("after")
     parser.add_argument("--host", default=str(root / "build/tools/host/kestrune-host"))
     parser.add_argument("--work", default=str(root / "out/compare-renders"))
+    parser.add_argument("--drift", default="0", help="the drift setting of every render (0 to 100)")
     args = parser.parse_args()
 
     work = pathlib.Path(args.work)
@@ -77,7 +78,7 @@ def main():
                 files = []
                 for side, bundle in (("before", args.before), ("after", args.after)):
                     out = work / f"{name}-{side}.wav"
-                    render(args.host, bundle, midi, out, instrument, rate, block)
+                    render(args.host, bundle, midi, out, instrument, rate, block, args.drift)
                     files.append(wav_frames(out))
                 total += 1
                 if files[0] != files[1]:

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "engine/Voice.h"
+
+#include <cstdint>
+#include <cstring>
+
+// The four lanes of a voice group as one value. The compiler keeps one in a vector register (two for
+// doubles) and does every operation on all four lanes at once, each lane exactly as one scalar
+// operation would: the same roundings, in the same order. A comparison gives a mask (all bits set or
+// none per lane) that picks between two values.
+namespace lanes
+{
+using Floats = float __attribute__ ((vector_size (16)));
+using Ints = std::int32_t __attribute__ ((vector_size (16)));
+using Doubles = double __attribute__ ((vector_size (16)));
+using Longs = std::int64_t __attribute__ ((vector_size (16)));
+
+static_assert (laneWidth == 4, "a group's lanes fill one four-wide value");
+
+// A group's four doubles as two vectors of two, the widest a baseline x86-64 build holds in one register.
+struct DoubleLanes
+{
+    Doubles low, high;
+};
+
+inline Floats load (const float* p) noexcept { Floats v; std::memcpy (&v, p, sizeof v); return v; }
+inline Ints load (const int* p) noexcept { Ints v; std::memcpy (&v, p, sizeof v); return v; }
+inline void store (float* p, const Floats& v) noexcept { std::memcpy (p, &v, sizeof v); }
+
+inline DoubleLanes loadDoubles (const double* p) noexcept
+{
+    DoubleLanes v;
+    std::memcpy (&v.low, p, sizeof v.low);
+    std::memcpy (&v.high, p + 2, sizeof v.high);
+    return v;
+}
+
+inline void store (double* p, const DoubleLanes& v) noexcept
+{
+    std::memcpy (p, &v.low, sizeof v.low);
+    std::memcpy (p + 2, &v.high, sizeof v.high);
+}
+
+inline Floats toFloats (const DoubleLanes& v) noexcept
+{
+    return Floats { (float) v.low[0], (float) v.low[1], (float) v.high[0], (float) v.high[1] };
+}
+
+// One lane per voice of the group, read from a field of each.
+template <typename Field>
+Floats gather (const Voice* v, Field field) noexcept
+{
+    return Floats { (float) (v[0].*field), (float) (v[1].*field), (float) (v[2].*field), (float) (v[3].*field) };
+}
+
+inline DoubleLanes gatherDoubles (const Voice* v, double Voice::*field) noexcept
+{
+    return { Doubles { v[0].*field, v[1].*field }, Doubles { v[2].*field, v[3].*field } };
+}
+
+// The whole cycles of phases x from 0 up to 2^52: adding and taking away 2^52 rounds x to the nearest
+// integer, one step down where that overshoots. The same as truncating x, and vector instructions.
+inline Doubles wholeCycles (const Doubles& x) noexcept
+{
+    constexpr double twoTo52 = 4503599627370496.0;
+    const Doubles nearest = (x + twoTo52) - twoTo52;
+    const Doubles overshoot = nearest > x ? Doubles {} + 1.0 : Doubles {};
+    return nearest - overshoot;
+}
+
+// The argument of sin (2 pi x) for phases x in cycles, less their whole cycles in double first, so
+// that a phase that has grown for hours gives the same sine it would have given in its first second.
+// Phases never run backwards: every one starts at or above 0 and only grows.
+inline Floats sineArguments (const DoubleLanes& cycles) noexcept
+{
+    constexpr double twoPi = 6.283185307179586;
+    return toFloats ({ (cycles.low - wholeCycles (cycles.low)) * twoPi, (cycles.high - wholeCycles (cycles.high)) * twoPi });
+}
+} // namespace lanes
