@@ -5,6 +5,7 @@
 #include "engine/Expression.h"
 
 #include <cmath>
+#include <iomanip>
 
 using namespace enginetest;
 
@@ -258,4 +259,22 @@ TEST (Sound, DriftKeepsMovingOnVeryLongNotes)
                 worst = std::max (worst, std::abs ((double) w->semitones[s][0] - exact (done + s + 1)));
     }
     EXPECT_LT (worst, 1.0e-4);
+}
+
+// The whole cycles taken off a sine's phase must be exactly its truncation, or long notes would
+// drift in pitch from what the phase says: integers, the doubles either side of them and halves,
+// which the rounding inside sends to the even neighbour.
+TEST (Sound, WholeCyclesOfAPhaseAreItsTruncation)
+{
+    std::vector<double> phases { 0.0, 0.25, 0.5, 1.5, 2.5, 3.5, 1.0e6 + 0.5, 4503599627370495.5 };
+    for (const double whole : { 1.0, 2.0, 7.0, 12345.0, 1099511627776.0, 4503599627370495.0 })
+        for (const auto x : { std::nextafter (whole, 0.0), whole, std::nextafter (whole, 1.0e300) })
+            phases.push_back (x);
+
+    for (size_t i = 0; i + 1 < phases.size(); i += 2)
+    {
+        const auto whole = lanes::wholeCycles (lanes::Doubles { phases[i], phases[i + 1] });
+        for (int k = 0; k < 2; ++k)
+            EXPECT_EQ (whole[k], (double) (long long) phases[i + (size_t) k]) << std::setprecision (17) << phases[i + (size_t) k];
+    }
 }
