@@ -3,15 +3,142 @@
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 #if JUCE_LINUX
+ #include <climits>
  #include <sys/mman.h>
+ #include <sys/uio.h>
  #include <unistd.h>
 #endif
 
-void loadSample (SampleZone& zone, const void* data, int size, int root)
+namespace
+{
+std::uint32_t littleEndian32 (const unsigned char* p) noexcept
+{
+    return (std::uint32_t) p[0] | ((std::uint32_t) p[1] << 8) | ((std::uint32_t) p[2] << 16) | ((std::uint32_t) p[3] << 24);
+}
+
+unsigned littleEndian16 (const unsigned char* p) noexcept
+{
+    return (unsigned) p[0] | ((unsigned) p[1] << 8);
+}
+
+bool isChunk (const unsigned char* p, const char* name) noexcept
+{
+    return std::memcmp (p, name, 4) == 0;
+}
+
+// The audio of a 16-bit mono PCM file, the one kind the bank ships.
+struct Mono16
+{
+    const unsigned char* samples = nullptr;
+    int frames = 0;
+    double sampleRate = 0.0;
+};
+
+// Finds the audio of a 16-bit mono PCM file, walking its chunks as JUCE's WAV reader does. It answers
+// only for files that reader could not read any other way: one `fmt ` chunk (PCM, mono, 16 bits, a
+// positive rate) before one `data` chunk, every chunk it meets lying whole inside the bytes given,
+// none empty, and at least one frame. For anything else it returns false and the file goes through
+// the reader itself, which thus still decodes, pads or refuses everything else exactly as before.
+bool findMono16 (const void* data, int size, Mono16& found) noexcept
+{
+    if (data == nullptr || size < 12)
+        return false;
+
+    const auto* bytes = static_cast<const unsigned char*> (data);
+    const auto total = (std::uint64_t) size;
+    if (! isChunk (bytes, "RIFF") || ! isChunk (bytes + 8, "WAVE"))
+        return false;
+
+    // Like the reader, look no further than the RIFF chunk's own length, nor past the bytes there are.
+    const auto riffEnd = (std::uint64_t) littleEndian32 (bytes + 4) + 8;
+    bool haveFormat = false, haveData = false;
+    Mono16 pcm;
+
+    for (std::uint64_t pos = 12; pos < riffEnd && pos < total;)
+    {
+        if (total - pos < 8)
+            return false;
+
+        const auto* header = bytes + pos;
+        const std::uint64_t length = littleEndian32 (header + 4);
+        const auto body = pos + 8;
+
+        // The reader stops at an empty chunk of a kind it does not know and reads past a short one.
+        if (length == 0 || body + length > total)
+            return false;
+
+        if (isChunk (header, "fmt "))
+        {
+            if (haveFormat || haveData || length < 16)
+                return false;
+
+            const auto* format = bytes + body;
+            const auto rate = (std::int32_t) littleEndian32 (format + 4);
+            if (littleEndian16 (format) != 1 || littleEndian16 (format + 2) != 1 || littleEndian16 (format + 14) != 16 || rate <= 0)
+                return false;
+
+            pcm.sampleRate = (double) rate;
+            haveFormat = true;
+        }
+        else if (isChunk (header, "data"))
+        {
+            if (! haveFormat || haveData)
+                return false;
+
+            pcm.samples = bytes + body;
+            pcm.frames = (int) (length / 2);
+            haveData = true;
+        }
+
+        pos = body + length + (length & 1);   // odd chunks carry a pad byte
+    }
+
+    // The data starts at byte 44 or later and lies inside the file, so the loader's minimal-header
+    // refusal of short files can never apply here.
+    if (! haveData || pcm.frames <= 0)
+        return false;
+
+    found = pcm;
+    return true;
+}
+
+// The reader's conversion: int16 to int32 (<< 16), then times 1 / 2^31, which together are exactly
+// v / 32768 in float; every int16 is exact in a float, and so is the product.
+// The source may lie inside the destination's own bytes, ahead of it (the embedded loader copies each
+// file into the back of the room its floats take): float k then covers only int16s numbered k or
+// lower, so converting in order, a chunk at a time through a buffer of our own, reads every value
+// before it is overwritten, and the compiler, sure the two cannot overlap, vectorises the loop.
+void convertMono16 (const unsigned char* source, float* dest, int frames) noexcept
+{
+    constexpr float scale = 1.0f / 32768.0f;
+    constexpr int chunk = 2048;
+    std::int16_t values[chunk];
+
+    for (int done = 0; done < frames; done += chunk)
+    {
+        const auto n = std::min (chunk, frames - done);
+        std::memcpy (values, source + 2 * (size_t) done, 2 * (size_t) n);
+       #if JUCE_BIG_ENDIAN
+        for (int i = 0; i < n; ++i)
+            values[i] = (std::int16_t) juce::ByteOrder::swap ((std::uint16_t) values[i]);
+       #endif
+        for (int i = 0; i < n; ++i)
+            dest[done + i] = (float) values[i] * scale;
+    }
+}
+
+// Everything that is not 16-bit mono PCM: JUCE's reader.
+void loadWithReader (SampleZone& zone, const void* data, int size, int root)
 {
     if (data == nullptr || size <= 0)
         return;
@@ -38,7 +165,7 @@ void loadSample (SampleZone& zone, const void* data, int size, int root)
     const auto channelCount = (int) reader->numChannels;
 
     // Decoded into a buffer of its own so that a failed read leaves the zone as it was. A mono file
-    // (the whole bank) is read straight into it; more channels are averaged.
+    // is read straight into it; more channels are averaged.
     juce::AudioBuffer<float> decoded (1, frameCount);
     if (channelCount == 1)
     {
@@ -61,7 +188,101 @@ void loadSample (SampleZone& zone, const void* data, int size, int root)
     zone.rootNote = root;
     zone.loaded = true;
 }
+} // namespace
 
+void loadSample (SampleZone& zone, const void* data, int size, int root)
+{
+    Mono16 pcm;
+    if (! findMono16 (data, size, pcm))
+    {
+        loadWithReader (zone, data, size, root);
+        return;
+    }
+
+    juce::AudioBuffer<float> decoded (1, pcm.frames);
+    convertMono16 (pcm.samples, decoded.getWritePointer (0), pcm.frames);
+    zone.buffer = std::move (decoded);
+    zone.sampleRate = pcm.sampleRate;
+    zone.rootNote = root;
+    zone.loaded = true;
+}
+
+//==============================================================================
+SampleArena::SampleArena (size_t numFloats)
+{
+    if (numFloats == 0)
+        return;
+
+   #if JUCE_LINUX
+    // Mapped one large page (2 MB on the systems we ship for) longer than needed and trimmed to start
+    // on a large-page boundary, so that the system can back all of it with large pages.
+    constexpr size_t largePage = (size_t) 2 << 20;
+    const auto bytes = (numFloats * sizeof (float) + largePage - 1) / largePage * largePage;
+    auto* mapped = mmap (nullptr, bytes + largePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return;
+
+    const auto start = (std::uintptr_t) mapped;
+    const auto aligned = (start + largePage - 1) / largePage * largePage;
+    if (aligned > start)
+        munmap (mapped, aligned - start);
+    if (start + largePage > aligned)
+        munmap (reinterpret_cast<void*> (aligned + bytes), start + largePage - aligned);
+
+    madvise (reinterpret_cast<void*> (aligned), bytes, MADV_HUGEPAGE);
+   #ifdef MADV_POPULATE_WRITE
+    // Every page is written at once anyway: faulting them all in one call costs less than one by one.
+    madvise (reinterpret_cast<void*> (aligned), bytes, MADV_POPULATE_WRITE);
+   #endif
+    floats = reinterpret_cast<float*> (aligned);
+    mappedBytes = bytes;
+   #else
+    floats = new (std::nothrow) float[numFloats];
+    if (floats == nullptr)
+        return;
+   #endif
+    count = numFloats;
+}
+
+SampleArena::~SampleArena()
+{
+    release();
+}
+
+SampleArena::SampleArena (SampleArena&& other) noexcept
+    : floats (std::exchange (other.floats, nullptr)),
+      count (std::exchange (other.count, 0)),
+      mappedBytes (std::exchange (other.mappedBytes, 0))
+{
+}
+
+SampleArena& SampleArena::operator= (SampleArena&& other) noexcept
+{
+    if (this != &other)
+    {
+        release();
+        floats = std::exchange (other.floats, nullptr);
+        count = std::exchange (other.count, 0);
+        mappedBytes = std::exchange (other.mappedBytes, 0);
+    }
+    return *this;
+}
+
+void SampleArena::release() noexcept
+{
+    if (floats == nullptr)
+        return;
+
+   #if JUCE_LINUX
+    munmap (floats, mappedBytes);
+   #else
+    delete[] floats;
+   #endif
+    floats = nullptr;
+    count = mappedBytes = 0;
+}
+
+//==============================================================================
 const SampleZone* findZoneInSet (const ZoneSet& set, int note) noexcept
 {
     const SampleZone* best = nullptr;
@@ -146,55 +367,154 @@ const SampleSpec hornTable[] = {
     KESTRUNE_ROW (horn_C4_wav, 60), KESTRUNE_ROW (horn_C5_wav, 72),
 };
 
-// Once decoded, an embedded file is not read again until a bank is decoded anew. Its pages are
-// clean, read-only pages of the module's file, resident only because the decoder touched them:
-// handing them back keeps a process from holding the recordings twice (the 16-bit files beside
-// their floats), and touching them again simply reads them back in. Only pages that lie wholly
-// inside the file's bytes are released.
-void releaseEmbeddedPages (const void* data, int size) noexcept
+// The embedded recordings are clean, read-only pages of the module's file. Once a bank is decoded,
+// none is read again until a bank is decoded anew: handing them back keeps a process from holding
+// the recordings twice (the 16-bit files beside their floats), and touching them again simply reads
+// them back in. One call per run of adjacent files rather than one per file; only pages that lie
+// wholly inside a run are released.
+void releaseEmbeddedPages (std::vector<std::pair<std::uintptr_t, std::uintptr_t>> spans) noexcept
 {
    #if JUCE_LINUX
     const auto page = (std::uintptr_t) sysconf (_SC_PAGESIZE);
-    const auto first = ((std::uintptr_t) data + page - 1) / page * page;
-    const auto end = ((std::uintptr_t) data + (std::uintptr_t) size) / page * page;
-    if (end > first)
-        madvise (reinterpret_cast<void*> (first), end - first, MADV_DONTNEED);
+    std::sort (spans.begin(), spans.end());
+
+    // Files apart by less than a page count as adjacent.
+    for (size_t i = 0; i < spans.size();)
+    {
+        auto run = spans[i++];
+        while (i < spans.size() && spans[i].first <= run.second + page)
+            run.second = std::max (run.second, spans[i++].second);
+
+        const auto first = (run.first + page - 1) / page * page;
+        const auto end = run.second / page * page;
+        if (end > first)
+            madvise (reinterpret_cast<void*> (first), end - first, MADV_DONTNEED);
+    }
    #else
-    juce::ignoreUnused (data, size);
+    juce::ignoreUnused (spans);
    #endif
 }
 
-void loadEmbedded (SampleZone& zone, const SampleSpec& row)
+// One zone the embedded loader fills, the file it fills it from, and the room in the arena its
+// floats may take: enough for every byte of the file as an int16, so that a copy of the file fits
+// in the back half.
+struct EmbeddedSlot
 {
-    loadSample (zone, row.data, row.size, row.rootNote);
-    releaseEmbeddedPages (row.data, row.size);
-}
+    SampleZone* zone;
+    SampleSpec row;
+    size_t start = 0, room = 0;   // in floats
+
+    size_t bytes() const noexcept { return (size_t) std::max (0, row.size); }
+    float* floats (const SampleArena& arena) const noexcept { return arena.data() + start; }
+    char* back (const SampleArena& arena) const noexcept { return reinterpret_cast<char*> (floats (arena) + room) - bytes(); }
+};
 
 template <size_t N>
-void loadSet (ZoneSet& set, const SampleSpec (&table)[N])
+void addSet (std::vector<EmbeddedSlot>& slots, ZoneSet& set, const SampleSpec (&table)[N])
 {
     set.numZones = 0;
     for (const auto& row : table)
     {
         if (set.numZones >= maxZonesPerSet)
             break;
-        loadEmbedded (set.zones[set.numZones], row);
-        ++set.numZones;
+        slots.push_back ({ &set.zones[set.numZones++], row });
     }
+}
+
+// Copies every file into the back of its room in the arena. The kernel copies the pages of the
+// module's file straight from its cache, at a fraction of the cost of reading them ourselves, which
+// takes a page fault every few pages (and under some virtual machines, one every page). False if it
+// could not copy them all.
+bool copyFilesIntoArena (const std::vector<EmbeddedSlot>& slots, const SampleArena& arena)
+{
+   #if JUCE_LINUX
+    std::vector<iovec> local, remote;
+    for (const auto& slot : slots)
+    {
+        local.push_back ({ slot.back (arena), slot.bytes() });
+        remote.push_back ({ const_cast<char*> (slot.row.data), slot.bytes() });
+    }
+
+    for (size_t done = 0; done < slots.size(); done += IOV_MAX)
+    {
+        const auto count = std::min (slots.size() - done, (size_t) IOV_MAX);
+        size_t bytes = 0;
+        for (size_t i = done; i < done + count; ++i)
+            bytes += local[i].iov_len;
+        if (process_vm_readv (getpid(), local.data() + done, count, remote.data() + done, count, 0) != (ssize_t) bytes)
+            return false;
+    }
+    return true;
+   #else
+    juce::ignoreUnused (slots, arena);
+    return false;
+   #endif
 }
 } // namespace
 
 void loadEmbeddedBank (SampleBank& bank)
 {
-    loadSet (bank.zoneSets[bagpipes], bagpipeTable);
-    loadSet (bank.zoneSets[guitar], guitarTable);
-    loadSet (bank.zoneSets[harp], harpTable);
-    loadSet (bank.zoneSets[recorder], recorderTable);
-    loadSet (bank.zoneSets[organ], organTable);
-    loadSet (bank.zoneSets[horn], hornTable);
+    std::vector<EmbeddedSlot> slots;
+    slots.reserve (numSampledInstruments * maxZonesPerSet + 2);
+    addSet (slots, bank.zoneSets[bagpipes], bagpipeTable);
+    addSet (slots, bank.zoneSets[guitar], guitarTable);
+    addSet (slots, bank.zoneSets[harp], harpTable);
+    addSet (slots, bank.zoneSets[recorder], recorderTable);
+    addSet (slots, bank.zoneSets[organ], organTable);
+    addSet (slots, bank.zoneSets[horn], hornTable);
+    slots.push_back ({ &bank.droneLow, KESTRUNE_ROW (drone_G2_1_wav, 43) });
+    slots.push_back ({ &bank.droneHigh, KESTRUNE_ROW (drone_G3_3_wav, 55) });
 
-    loadEmbedded (bank.droneLow, KESTRUNE_ROW (drone_G2_1_wav, 43));
-    loadEmbedded (bank.droneHigh, KESTRUNE_ROW (drone_G3_3_wav, 55));
+    // Rooms start on cache-line boundaries.
+    size_t arenaFloats = 0;
+    for (auto& slot : slots)
+    {
+        slot.start = arenaFloats;
+        slot.room = ((slot.bytes() + 1) / 2 + 15) / 16 * 16;
+        arenaFloats += slot.room;
+    }
+
+    SampleArena arena (arenaFloats);
+    const bool copied = arena.size() > 0 && copyFilesIntoArena (slots, arena);
+
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> spans;
+    for (auto& slot : slots)
+    {
+        auto& zone = *slot.zone;
+        spans.push_back ({ (std::uintptr_t) slot.row.data, (std::uintptr_t) slot.row.data + slot.bytes() });
+
+        // Decoded from the copy, or from the file itself if there is none.
+        const void* file = copied ? static_cast<const void*> (slot.back (arena)) : static_cast<const void*> (slot.row.data);
+        Mono16 pcm;
+        if (arena.size() > 0 && findMono16 (file, slot.row.size, pcm))
+        {
+            float* floats = slot.floats (arena);
+            convertMono16 (pcm.samples, floats, pcm.frames);
+            zone.buffer.setDataToReferTo (&floats, 1, pcm.frames);
+            zone.sampleRate = pcm.sampleRate;
+            zone.rootNote = slot.row.rootNote;
+            zone.loaded = true;
+        }
+        else
+        {
+            loadWithReader (zone, slot.row.data, slot.row.size, slot.row.rootNote);
+        }
+    }
+    releaseEmbeddedPages (std::move (spans));
+
+    // Decoding a bank anew replaces its arena. A zone whose file failed this time keeps its
+    // recording, which must then move out of the arena that goes.
+    for (auto& slot : slots)
+    {
+        auto& buffer = slot.zone->buffer;
+        if (buffer.getNumChannels() > 0 && bank.arena.contains (buffer.getReadPointer (0)))
+        {
+            juce::AudioBuffer<float> own;
+            own.makeCopyOf (buffer);
+            buffer = std::move (own);
+        }
+    }
+    bank.arena = std::move (arena);
 }
 
 #undef KESTRUNE_ROW

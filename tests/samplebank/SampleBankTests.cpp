@@ -7,7 +7,11 @@
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <cstring>
+#include <optional>
 #include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
 
 namespace
 {
@@ -39,6 +43,32 @@ bool sameAudio (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float
     return a.getNumChannels() == 1 && b.getNumChannels() == 1 && a.getNumSamples() == b.getNumSamples()
         && std::memcmp (a.getReadPointer (0), b.getReadPointer (0), sizeof (float) * (size_t) a.getNumSamples()) == 0;
 }
+
+// A mono file as JUCE's WAV reader decodes it, every frame its header claims: the reference the
+// bank's own 16-bit decoder must match bit for bit.
+struct ReaderDecode
+{
+    juce::AudioBuffer<float> audio;
+    double sampleRate = 0.0;
+};
+
+ReaderDecode decodeWithReader (const void* data, size_t size)
+{
+    juce::WavAudioFormat format;
+    std::unique_ptr<juce::AudioFormatReader> reader (
+        format.createReaderFor (new juce::MemoryInputStream (data, size, false), true));
+    ReaderDecode d;
+    if (reader == nullptr || reader->numChannels != 1 || reader->lengthInSamples <= 0)
+        return d;
+    d.audio.setSize (1, (int) reader->lengthInSamples);
+    reader->read (&d.audio, 0, d.audio.getNumSamples(), 0, true, true);
+    d.sampleRate = reader->sampleRate;
+    return d;
+}
+
+// Zones of a decoded bank refer into its arena: a copy would share it, so a bank only moves.
+static_assert (! std::is_copy_constructible_v<SampleBank> && ! std::is_copy_assignable_v<SampleBank>);
+static_assert (std::is_nothrow_move_constructible_v<SampleArena>);
 } // namespace
 
 TEST_F (EmbeddedBank, FindZoneTakesNearestLoadedRootAndEarlierSlotOnTies)
@@ -158,6 +188,63 @@ TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
     EXPECT_EQ (matched.size(), zones.size());
 }
 
+// The bank decodes 16-bit mono files itself: every recording, in its zone and through loadSample,
+// must hold exactly the floats JUCE's reader gives.
+TEST_F (EmbeddedBank, EveryRecordingHoldsExactlyWhatJucesReaderDecodes)
+{
+    int recordings = 0;
+    for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
+    {
+        const juce::String fileName (BinaryData::originalFilenames[r]);
+        if (! fileName.endsWith (".wav"))
+            continue;
+        ++recordings;
+        SCOPED_TRACE (fileName.toStdString());
+
+        int size = 0;
+        const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
+        const auto reference = decodeWithReader (data, (size_t) size);
+        ASSERT_GT (reference.audio.getNumSamples(), 0);
+
+        SampleZone alone;
+        loadSample (alone, data, size, 0);
+        EXPECT_TRUE (sameAudio (alone.buffer, reference.audio));
+        EXPECT_EQ (alone.sampleRate, reference.sampleRate);
+
+        const auto name = describeRecording (fileName);
+        const SampleZone* zone = name.rootNote == 43 && name.set < 0 ? &bank->droneLow
+                               : name.set < 0                       ? &bank->droneHigh
+                                                                    : nullptr;
+        for (int i = 0; zone == nullptr && name.set >= 0 && i < bank->zoneSets[name.set].numZones; ++i)
+            if (bank->zoneSets[name.set].zones[i].rootNote == name.rootNote)
+                zone = &bank->zoneSets[name.set].zones[i];
+        ASSERT_NE (zone, nullptr);
+        EXPECT_TRUE (sameAudio (zone->buffer, reference.audio));
+        EXPECT_EQ (zone->sampleRate, reference.sampleRate);
+    }
+    EXPECT_EQ (recordings, 89);
+}
+
+// A bank decoded twice into the same object replaces its arena; moved, it keeps it. Either way every
+// zone must still read the recording (reading a freed arena crashes or differs).
+TEST_F (EmbeddedBank, ReloadedAndMovedBankKeepsEveryRecording)
+{
+    auto reloaded = std::make_unique<SampleBank>();
+    loadEmbeddedBank (*reloaded);
+    loadEmbeddedBank (*reloaded);
+    const SampleBank moved (std::move (*reloaded));
+    reloaded.reset();
+
+    for (int s = 0; s < numSampledInstruments; ++s)
+    {
+        ASSERT_EQ (moved.zoneSets[s].numZones, bank->zoneSets[s].numZones);
+        for (int i = 0; i < bank->zoneSets[s].numZones; ++i)
+            EXPECT_TRUE (sameAudio (moved.zoneSets[s].zones[i].buffer, bank->zoneSets[s].zones[i].buffer)) << "set " << s << ", slot " << i;
+    }
+    EXPECT_TRUE (sameAudio (moved.droneLow.buffer, bank->droneLow.buffer));
+    EXPECT_TRUE (sameAudio (moved.droneHigh.buffer, bank->droneHigh.buffer));
+}
+
 TEST (SampleZoneChoice, UnloadedZoneIsNeverChosenEvenAtItsRoot)
 {
     ZoneSet set;
@@ -206,6 +293,64 @@ juce::MemoryBlock makeWav (const juce::AudioBuffer<float>& audio, double sampleR
     return bytes;
 }
 
+// A WAV file put together chunk by chunk, for layouts JUCE's writer never makes.
+struct Chunk
+{
+    std::string id;
+    std::vector<unsigned char> body;
+    std::optional<uint32_t> claimedLength = {};   // the header's length, if not the body's
+};
+
+void appendLE (std::vector<unsigned char>& bytes, uint32_t value, int count)
+{
+    for (int i = 0; i < count; ++i)
+        bytes.push_back ((unsigned char) (value >> (8 * i)));
+}
+
+// PCM, mono, 16 bits; `extraBytes` makes the longer form some writers use.
+std::vector<unsigned char> fmtBody (uint32_t rate, int extraBytes = 0)
+{
+    std::vector<unsigned char> body;
+    appendLE (body, 1, 2);
+    appendLE (body, 1, 2);
+    appendLE (body, rate, 4);
+    appendLE (body, rate * 2, 4);
+    appendLE (body, 2, 2);
+    appendLE (body, 16, 2);
+    if (extraBytes > 0)
+    {
+        appendLE (body, 0, 2);   // cbSize
+        body.resize (body.size() + (size_t) extraBytes - 2, 0);
+    }
+    return body;
+}
+
+std::vector<unsigned char> pcm16 (const std::vector<int>& values)
+{
+    std::vector<unsigned char> body;
+    for (auto v : values)
+        appendLE (body, (uint32_t) v, 2);
+    return body;
+}
+
+std::vector<unsigned char> riffWave (const std::vector<Chunk>& chunks, int riffLengthAdjust = 0, size_t trailing = 0)
+{
+    std::vector<unsigned char> bytes { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E' };
+    for (const auto& c : chunks)
+    {
+        bytes.insert (bytes.end(), c.id.begin(), c.id.end());
+        appendLE (bytes, c.claimedLength.value_or ((uint32_t) c.body.size()), 4);
+        bytes.insert (bytes.end(), c.body.begin(), c.body.end());
+        if (c.body.size() % 2 != 0)
+            bytes.push_back (0);   // pad byte
+    }
+    const auto riffLength = (uint32_t) ((int) bytes.size() - 8 + riffLengthAdjust);
+    for (int i = 0; i < 4; ++i)
+        bytes[4 + (size_t) i] = (unsigned char) (riffLength >> (8 * i));
+    bytes.resize (bytes.size() + trailing, 0x55);
+    return bytes;
+}
+
 juce::AudioBuffer<float> ramps (int channels, int frames)
 {
     juce::AudioBuffer<float> audio (channels, frames);
@@ -247,6 +392,57 @@ TEST (SampleDecoder, KeepsTheAverageOfAllChannelsAtTheFilesRate)
     }
 }
 
+// Hand-made 16-bit mono files in layouts the bank's own decoder must walk as JUCE's reader does,
+// and one it must leave to the reader (audio running past the end, which the reader pads).
+TEST (SampleDecoder, SixteenBitMonoFilesDecodeExactlyAsJucesReaderDoes)
+{
+    std::vector<int> everyValue;
+    for (int v = -32768; v <= 32767; ++v)
+        everyValue.push_back (v);
+    const std::vector<int> few { -32768, 32767, 0, -1, 1, 12345, -20000 };
+    const auto fmt = fmtBody (44100);
+    const Chunk list { "LIST", { 'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 4, 0, 0, 0, 'r', 'e', 'e', 'd' } };
+    const Chunk oddJunk { "junk", { 1, 2, 3 } };
+    auto oddData = pcm16 (few);
+    oddData.push_back (0x7f);   // half a frame: not a frame
+
+    struct Case { const char* what; std::vector<unsigned char> file; };
+    const Case cases[] = {
+        { "every 16-bit value", riffWave ({ { "fmt ", fmt }, { "data", pcm16 (everyValue) } }) },
+        { "48 kHz", riffWave ({ { "fmt ", fmtBody (48000) }, { "data", pcm16 (few) } }) },
+        { "LIST chunk before the data", riffWave ({ { "fmt ", fmt }, list, { "data", pcm16 (few) } }) },
+        { "odd-sized chunk and its pad byte first", riffWave ({ oddJunk, { "fmt ", fmt }, oddJunk, { "data", pcm16 (few) } }) },
+        { "18-byte fmt chunk", riffWave ({ { "fmt ", fmtBody (44100, 2) }, { "data", pcm16 (few) } }) },
+        { "odd-sized data, then a chunk", riffWave ({ { "fmt ", fmt }, { "data", oddData }, list }) },
+        { "bytes past the RIFF chunk", riffWave ({ { "fmt ", fmt }, { "data", pcm16 (few) } }, 0, 40) },
+        { "data runs 4 frames past the end, behind a LIST chunk",
+          riffWave ({ { "fmt ", fmt }, list, { "data", pcm16 (few), (uint32_t) (few.size() + 4) * 2 } }) },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        const auto reference = decodeWithReader (c.file.data(), c.file.size());
+        ASSERT_GT (reference.audio.getNumSamples(), 0);
+
+        SampleZone zone;
+        loadSample (zone, c.file.data(), (int) c.file.size(), 62);
+        ASSERT_TRUE (zone.loaded);
+        EXPECT_EQ (zone.rootNote, 62);
+        EXPECT_EQ (zone.sampleRate, reference.sampleRate);
+        EXPECT_TRUE (sameAudio (zone.buffer, reference.audio));
+    }
+
+    // The extremes, spelled out: full scale is 32768, not 32767.
+    SampleZone zone;
+    const auto file = riffWave ({ { "fmt ", fmt }, { "data", pcm16 ({ -32768, 32767, -1 }) } });
+    loadSample (zone, file.data(), (int) file.size(), 60);
+    ASSERT_EQ (zone.buffer.getNumSamples(), 3);
+    EXPECT_EQ (zone.buffer.getSample (0, 0), -1.0f);
+    EXPECT_EQ (zone.buffer.getSample (0, 1), 32767.0f / 32768.0f);
+    EXPECT_EQ (zone.buffer.getSample (0, 2), -1.0f / 32768.0f);
+}
+
 // Anything the WAV reader refuses, and a file without frames (playback divides by the length), leaves
 // the zone exactly as it was: a fresh zone stays unloaded, a loaded one keeps its recording.
 TEST (SampleDecoder, RejectedDataLeavesTheZoneUntouched)
@@ -265,6 +461,19 @@ TEST (SampleDecoder, RejectedDataLeavesTheZoneUntouched)
             break;
         }
 
+    const auto fmt = fmtBody (44100);
+    const auto frames = pcm16 (std::vector<int> (200, 1000));
+    const Chunk list { "LIST", std::vector<unsigned char> (100, 'x') };
+    const auto noFmt = riffWave ({ { "data", frames } });
+    const auto dataFirst = riffWave ({ { "data", frames }, { "fmt ", fmt } });
+    const auto noData = riffWave ({ { "fmt ", fmt }, list });
+    const auto emptyData = riffWave ({ { "fmt ", fmt }, list, { "data", {} } });
+    const auto zeroRate = riffWave ({ { "fmt ", fmtBody (0) }, { "data", frames } });
+    const auto dataBeyondRiff = riffWave ({ { "fmt ", fmt }, { "data", frames } }, -(int) frames.size() - 8);
+    // Behind a LIST chunk, audio cut short by more than the chunk's length: fewer bytes than a
+    // minimal header would leave for it.
+    const auto cutBehindList = riffWave ({ { "fmt ", fmt }, list, { "data", frames, (uint32_t) frames.size() + 120 } });
+
     juce::MemoryBlock garbage (4096);
     juce::Random rng (7);
     rng.fillBitsRandomly (garbage.getData(), garbage.getSize());
@@ -281,6 +490,13 @@ TEST (SampleDecoder, RejectedDataLeavesTheZoneUntouched)
         { "zero frames", empty.getData(), (int) empty.getSize() },
         { "cut inside the audio", valid.getData(), (int) valid.getSize() - 100 },
         { "claims 2 GB of audio", lying.getData(), (int) lying.getSize() },
+        { "no fmt chunk", noFmt.data(), (int) noFmt.size() },
+        { "data chunk before the fmt chunk", dataFirst.data(), (int) dataFirst.size() },
+        { "no data chunk", noData.data(), (int) noData.size() },
+        { "empty data chunk after a LIST chunk", emptyData.data(), (int) emptyData.size() },
+        { "fmt chunk says 0 Hz", zeroRate.data(), (int) zeroRate.size() },
+        { "data chunk past the RIFF chunk's end", dataBeyondRiff.data(), (int) dataBeyondRiff.size() },
+        { "audio cut short behind a LIST chunk", cutBehindList.data(), (int) cutBehindList.size() },
     };
 
     for (const auto& c : cases)
