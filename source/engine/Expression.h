@@ -49,18 +49,17 @@ inline void pitchOffsets (Voice* v, const int* on, const BlockValues& b, float m
 
     if (anyTrill)
     {
-        const auto trillStep = b.trillStep;
+        // Lanes that do not trill step by zero, which leaves their phases (in [0, 1)) as they are.
+        const auto trillStep = trilling ? Floats {} + b.trillStep : Floats {};
         auto trillPhase = gather (v, &Voice::trillPhase);
         const auto interval = gather (v, &Voice::trillInterval);
         for (int s = 0; s < n; ++s)
         {
-            auto phase = trillPhase + trillStep;
-            phase = phase >= 1.0f ? phase - 1.0f : phase;
+            trillPhase = advancePhase (trillPhase, trillStep);
 
-            Floats g = phase >= 0.5f ? Floats {} + 1.0f : Floats {};
-            g = (phase > 0.45f) & (phase < 0.55f) ? (phase - 0.45f) / 0.1f : g;
+            Floats g = trillPhase >= 0.5f ? Floats {} + 1.0f : Floats {};
+            g = (trillPhase > 0.45f) & (trillPhase < 0.55f) ? (trillPhase - 0.45f) / 0.1f : g;
             store (w.semitones[s], trilling ? interval * g * modWheel : Floats {});
-            trillPhase = trilling ? phase : trillPhase;
         }
         for (int l = 0; l < laneWidth; ++l)
             v[l].trillPhase = trillPhase[l];
@@ -117,10 +116,10 @@ inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGr
         return;
 
     auto tremoloPhase = lanes::gather (v, &Voice::tremoloPhase);
+    const auto step = lanes::Floats {} + b.tremoloStep;
     for (int s = 0; s < n; ++s)
     {
-        tremoloPhase += b.tremoloStep;
-        tremoloPhase = tremoloPhase >= 1.0f ? tremoloPhase - 1.0f : tremoloPhase;
+        tremoloPhase = lanes::advancePhase (tremoloPhase, step);
         lanes::store (w.argA[s], tremoloPhase * twoPi);
     }
     for (int l = 0; l < laneWidth; ++l)

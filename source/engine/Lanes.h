@@ -47,6 +47,26 @@ inline Floats toFloats (const DoubleLanes& v) noexcept
     return Floats { (float) v.low[0], (float) v.low[1], (float) v.high[0], (float) v.high[1] };
 }
 
+// Whether any lane of a mask is set.
+inline bool anyLane (const Ints& mask) noexcept
+{
+    std::uint64_t halves[2];
+    std::memcpy (halves, &mask, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
+}
+
+// A phase in cycles one step on, less one cycle where it reached one. The wrap comes once a cycle, so
+// it hides behind a branch the processor predicts, and the phase's chain from sample to sample is a
+// single add.
+inline Floats advancePhase (Floats phase, const Floats& step) noexcept
+{
+    phase += step;
+    const Ints wrapped = phase >= 1.0f;
+    if (anyLane (wrapped))
+        phase = wrapped ? phase - 1.0f : phase;
+    return phase;
+}
+
 // One lane per voice of the group, read from a field of each.
 template <typename Field>
 Floats gather (const Voice* v, Field field) noexcept

@@ -51,8 +51,7 @@ inline void renderChant (Voice* v, const int* on, const BlockValues& b, const fl
     {
         auto f = baseFrequency * toFloats (loadDoubles (w.pitch[s]));
         f = f * (load (w.sinA[s]) * b.vibratoDepth + 1.0f);
-        chantPhase += f / b.sampleRate;
-        chantPhase = chantPhase >= 1.0f ? chantPhase - 1.0f : chantPhase;
+        chantPhase = advancePhase (chantPhase, f / b.sampleRate);
         store (w.phase[s], chantPhase);
     }
 
@@ -114,13 +113,14 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
     for (int s = 0; s < n; ++s)
     {
         envelope = decay * envelope;
-        envelope = envelope < 0.001f ? Floats {} + 0.001f : envelope;
+        const Ints floored = envelope < 0.001f;
+        if (anyLane (floored))
+            envelope = floored ? Floats {} + 0.001f : envelope;
         store (w.index[s], indexScale * envelope);
 
         const auto step = (baseFrequency * toFloats (loadDoubles (w.pitch[s]))) / b.sampleRate;
         store (w.step[s], step);
-        modulatorPhase += step;
-        modulatorPhase = modulatorPhase >= 1.0f ? modulatorPhase - 1.0f : modulatorPhase;
+        modulatorPhase = advancePhase (modulatorPhase, step);
         store (w.phase[s], modulatorPhase);
     }
 
@@ -143,10 +143,14 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
     {
         const auto step = load (w.step[s]);
         carrierPhase += (load (w.sinA[s]) + load (w.sinB[s]) * 0.15f) * load (w.index[s]) * step + step;
-        const auto whole = carrierPhase < 8388608.0f ? __builtin_convertvector (__builtin_convertvector (carrierPhase < 8388608.0f ? carrierPhase : Floats {}, Ints), Floats)
-                                                     : carrierPhase;
-        carrierPhase = carrierPhase >= 1.0f ? carrierPhase - whole : carrierPhase;
-        carrierPhase = carrierPhase < 0.0f ? carrierPhase + 1.0f : carrierPhase;
+        if (anyLane ((carrierPhase >= 1.0f) | (carrierPhase < 0.0f)))
+        {
+            const auto small = carrierPhase < 8388608.0f;
+            const auto whole = small ? __builtin_convertvector (__builtin_convertvector (small ? carrierPhase : Floats {}, Ints), Floats)
+                                     : carrierPhase;
+            carrierPhase = carrierPhase >= 1.0f ? carrierPhase - whole : carrierPhase;
+            carrierPhase = carrierPhase < 0.0f ? carrierPhase + 1.0f : carrierPhase;
+        }
         store (w.phase[s], carrierPhase);
     }
 

@@ -135,10 +135,15 @@ static void advanceEnvelopes (Voice* v, const int* on, const BlockValues& b, flo
     }
     else
     {
+        // Each lane steps by its own amount (taking away the release step is adding its negation); a
+        // rising one stops at full level, a falling one goes on below zero, its voice ending on the
+        // first sample at or below it.
+        const auto step = releasing ? Floats {} - b.releaseStep : Floats {} + b.attackStep;
         for (int s = 0; s < n; ++s)
         {
-            const auto rising = level + b.attackStep;
-            level = releasing ? level - b.releaseStep : (1.0f < rising ? Floats {} + 1.0f : rising);
+            const auto next = level + step;
+            const Ints capped = (1.0f < next) & ~releasing;
+            level = anyLane (capped) ? (capped ? Floats {} + 1.0f : next) : next;
             store (levels[s], level);
         }
     }
