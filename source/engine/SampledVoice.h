@@ -40,38 +40,39 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
     static constexpr float silence[1] = { 0.0f };
     const float* data[laneWidth];
     int length[laneWidth], loopLength[laneWidth], crossfadeLength[laneWidth];
-    double position[laneWidth];
+    double position[laneWidth], increment[laneWidth];
+    auto gliding = false;
 
     for (int l = 0; l < laneWidth; ++l)
     {
-        auto& voice = v[l];
-        const auto m = rendered[l];
-        if (m == 0)
-        {
-            data[l] = silence;
-            length[l] = loopLength[l] = 1;
-            crossfadeLength[l] = 0;
-            position[l] = 0.0;
-            for (int s = 0; s < n; ++s)
-                w.increment[s][l] = 0.0;
-            continue;
-        }
-
-        data[l] = voice.frames;
-        length[l] = voice.length;
-        loopLength[l] = voice.length - voice.loopStart;
-        crossfadeLength[l] = voice.crossfadeLength;
-        position[l] = voice.readPosition;
-
-        int s = 0;
-        for (; s < m && voice.gliding; ++s)
-        {
-            expression::advanceGlide (voice);
-            w.increment[s][l] = voice.currentIncrement;
-        }
-        for (; s < n; ++s)
-            w.increment[s][l] = voice.currentIncrement;
+        const auto& voice = v[l];
+        const auto on = rendered[l] > 0;
+        data[l] = on ? voice.frames : silence;
+        length[l] = on ? voice.length : 1;
+        loopLength[l] = on ? voice.length - voice.loopStart : 1;
+        crossfadeLength[l] = on ? voice.crossfadeLength : 0;
+        position[l] = on ? voice.readPosition : 0.0;
+        increment[l] = on ? voice.currentIncrement : 0.0;
+        gliding = gliding || (on && voice.gliding);
     }
+
+    // Under a glide the read speed moves sample by sample; otherwise it is the voice's own throughout.
+    if (gliding)
+    {
+        for (int l = 0; l < laneWidth; ++l)
+        {
+            auto& voice = v[l];
+            int s = 0;
+            for (; s < rendered[l] && voice.gliding; ++s)
+            {
+                expression::advanceGlide (voice);
+                w.increment[s][l] = voice.currentIncrement;
+            }
+            for (; s < n; ++s)
+                w.increment[s][l] = rendered[l] > 0 ? voice.currentIncrement : 0.0;
+        }
+    }
+    const DoubleLanes speed { Doubles { increment[0], increment[1] }, Doubles { increment[2], increment[3] } };
 
     const Doubles lengthLow { (double) length[0], (double) length[1] };
     const Doubles lengthHigh { (double) length[2], (double) length[3] };
@@ -117,8 +118,10 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
         }
 
         store (w.out[s], y);
-        p.low += Doubles { w.pitch[s][0], w.pitch[s][1] } * Doubles { w.increment[s][0], w.increment[s][1] };
-        p.high += Doubles { w.pitch[s][2], w.pitch[s][3] } * Doubles { w.increment[s][2], w.increment[s][3] };
+        const auto pitch = loadDoubles (w.pitch[s]);
+        const auto at = gliding ? loadDoubles (w.increment[s]) : speed;
+        p.low += pitch.low * at.low;
+        p.high += pitch.high * at.high;
     }
 
     const double positions[laneWidth] = { p.low[0], p.low[1], p.high[0], p.high[1] };

@@ -304,13 +304,35 @@ void Engine::renderVoices (int n) noexcept
             sampled::renderSampled (v, &rendered[g * laneWidth], group, n);
         }
 
-        for (int l = 0; l < laneWidth; ++l)
+        // Each sample's sum takes the group's voices in order, one after another, as a voice at a time
+        // would. While every lane that is on renders the whole chunk, the products come four at once.
+        const auto* m = &rendered[g * laneWidth];
+        const auto whole = [n, m] (int l) { return m[l] == 0 || m[l] == n; };
+        if (whole (0) && whole (1) && whole (2) && whole (3))
         {
-            const auto m = rendered[g * laneWidth + l];
-            const auto velocity = v[l].velocity;
-            const auto* levels = w.levels[g];
-            for (int s = 0; s < m; ++s)
-                w.mix[s] += group.out[s][l] * levels[s][l] * velocity;
+            const auto velocity = lanes::gather (v, &Voice::velocity);
+            int onLanes[laneWidth];
+            for (int l = 0; l < laneWidth; ++l)
+                onLanes[l] = m[l] > 0 ? -1 : 0;
+            const auto sounding = lanes::load (onLanes);
+            for (int s = 0; s < n; ++s)
+            {
+                const lanes::Floats product = sounding ? lanes::load (group.out[s]) * lanes::load (w.levels[g][s]) * velocity : lanes::Floats {};
+                auto sum = w.mix[s];
+                for (int l = 0; l < laneWidth; ++l)
+                    sum = onLanes[l] != 0 ? sum + product[l] : sum;
+                w.mix[s] = sum;
+            }
+        }
+        else
+        {
+            for (int l = 0; l < laneWidth; ++l)
+            {
+                const auto velocity = v[l].velocity;
+                const auto* levels = w.levels[g];
+                for (int s = 0; s < m[l]; ++s)
+                    w.mix[s] += group.out[s][l] * levels[s][l] * velocity;
+            }
         }
     }
 }
