@@ -75,9 +75,39 @@ inline void allPassRun (float* buffer, float* x, int numSamples) noexcept
         x[i] = buffered - in;
     }
 }
-} // namespace reverbLanes
 
-using reverbLanes::Floats;
+// The combs' one-pole recurrences over a stretch: lanes[g * stride + i] holds sample i of group g's
+// four combs, read in and written back. With steady gains every sample has the same damping and
+// feedback, and their vectors stay in registers.
+template <int numGroups, bool steady>
+inline void combRecurrences (Floats* lanes, int stride, Floats* lastInOut, const float* input, const float* damp,
+                             const float* feedback, int numSamples) noexcept
+{
+    Floats last[(size_t) numGroups];
+    std::copy (lastInOut, lastInOut + numGroups, last);
+    const auto steadyDamp = splat (damp[0]), steadyUndamped = splat (1.0f - damp[0]), steadyFeedback = splat (feedback[0]);
+
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const auto d = steady ? steadyDamp : splat (damp[i]);
+        const auto undamped = steady ? steadyUndamped : splat (1.0f - damp[i]);
+        const auto feedbck = steady ? steadyFeedback : splat (feedback[i]);
+        const auto in = splat (input[i]);
+        for (int g = 0; g < numGroups; ++g)
+        {
+            auto& lane = lanes[g * stride + i];
+            auto l = (lane * undamped) + (last[g] * d);
+            undenormalise (l);
+            last[g] = l;
+
+            auto temp = in + (l * feedbck);
+            undenormalise (temp);
+            lane = temp;
+        }
+    }
+    std::copy (last, last + numGroups, lastInOut);
+}
+} // namespace reverbLanes
 
 void StereoReverb::prepare (double sampleRate)
 {
@@ -204,6 +234,8 @@ void StereoReverb::processRun (float* const* channels, int offset, int n) noexce
     for (int i = 0; i < n; ++i)
         input[i] = (numChannels == 2 ? left[i] + right[i] : left[i]) * gain;
 
+    // Outside a glide every value is the target, which the combs can then hold in registers.
+    const auto steady = ! damping.isSmoothing() && ! feedback.isSmoothing();
     reverbLanes::takeValues (damping, damp, n);
     reverbLanes::takeValues (feedback, feedbackLevel, n);
     reverbLanes::takeValues (dryGain, dry, n);
@@ -269,21 +301,10 @@ void StereoReverb::processRun (float* const* channels, int offset, int n) noexce
     }
 
     // The recurrences, every group in the same pass so that their latencies overlap.
-    for (i = 0; i < n; ++i)
-    {
-        const auto d = reverbLanes::splat (damp[i]), undamped = reverbLanes::splat (1.0f - damp[i]);
-        const auto feedbck = reverbLanes::splat (feedbackLevel[i]), in = reverbLanes::splat (input[i]);
-        for (int g = 0; g < numGroups; ++g)
-        {
-            auto l = (combLanes[g][i] * undamped) + (last[g] * d);
-            reverbLanes::undenormalise (l);
-            last[g] = l;
-
-            auto temp = in + (l * feedbck);
-            reverbLanes::undenormalise (temp);
-            combLanes[g][i] = temp;
-        }
-    }
+    if (steady)
+        reverbLanes::combRecurrences<numGroups, true> (combLanes[0], maxRun, last, input, damp, feedbackLevel, n);
+    else
+        reverbLanes::combRecurrences<numGroups, false> (combLanes[0], maxRun, last, input, damp, feedbackLevel, n);
 
     // Back into the delay lines, each comb's values where it read.
     for (i = 0; i + 4 <= n; i += 4)
