@@ -77,15 +77,28 @@ inline void allPassRun (float* buffer, float* x, int numSamples) noexcept
 }
 
 // The combs' one-pole recurrences over a stretch: lanes[g * stride + i] holds sample i of group g's
-// four combs, read in and written back. With steady gains every sample has the same damping and
-// feedback, and their vectors stay in registers.
+// four combs as read, line[g][l] the run of comb l of group g that takes the values written. The
+// groups run side by side so that their latencies overlap, and each finished four samples go back
+// into the delay lines while the next four are computed. With steady gains every sample has the
+// same damping and feedback, and their vectors stay in registers.
 template <int numGroups, bool steady>
-inline void combRecurrences (Floats* lanes, int stride, Floats* lastInOut, const float* input, const float* damp,
-                             const float* feedback, int numSamples) noexcept
+inline void combRecurrences (Floats* lanes, int stride, float* const (*line)[4], Floats* lastInOut, const float* input,
+                             const float* damp, const float* feedback, int numSamples) noexcept
 {
     Floats last[(size_t) numGroups];
     std::copy (lastInOut, lastInOut + numGroups, last);
     const auto steadyDamp = splat (damp[0]), steadyUndamped = splat (1.0f - damp[0]), steadyFeedback = splat (feedback[0]);
+
+    const auto writeBack = [lanes, stride, line] (int from) noexcept {
+        for (int g = 0; g < numGroups; ++g)
+        {
+            const auto* at = lanes + g * stride + from;
+            Floats rows[4] = { at[0], at[1], at[2], at[3] };
+            transpose (rows[0], rows[1], rows[2], rows[3]);
+            for (int l = 0; l < 4; ++l)
+                store (line[g][l] + from, rows[l]);
+        }
+    };
 
     for (int i = 0; i < numSamples; ++i)
     {
@@ -104,8 +117,21 @@ inline void combRecurrences (Floats* lanes, int stride, Floats* lastInOut, const
             undenormalise (temp);
             lane = temp;
         }
+
+        // At the end of each four, the four before it go back, off the recurrences' path.
+        if ((i & 3) == 3 && i >= 7)
+            writeBack (i - 7);
     }
     std::copy (last, last + numGroups, lastInOut);
+
+    // The last whole four, then any samples after them one by one.
+    const auto whole = numSamples & ~3;
+    if (whole >= 4)
+        writeBack (whole - 4);
+    for (int i = whole; i < numSamples; ++i)
+        for (int g = 0; g < numGroups; ++g)
+            for (int l = 0; l < 4; ++l)
+                line[g][l][i] = lanes[g * stride + i][l];
 }
 } // namespace reverbLanes
 
@@ -300,27 +326,11 @@ void StereoReverb::processRun (float* const* channels, int offset, int n) noexce
         }
     }
 
-    // The recurrences, every group in the same pass so that their latencies overlap.
+    // The recurrences, which also put the combs' new values into their delay lines.
     if (steady)
-        reverbLanes::combRecurrences<numGroups, true> (combLanes[0], maxRun, last, input, damp, feedbackLevel, n);
+        reverbLanes::combRecurrences<numGroups, true> (combLanes[0], maxRun, line, last, input, damp, feedbackLevel, n);
     else
-        reverbLanes::combRecurrences<numGroups, false> (combLanes[0], maxRun, last, input, damp, feedbackLevel, n);
-
-    // Back into the delay lines, each comb's values where it read.
-    for (i = 0; i + 4 <= n; i += 4)
-    {
-        for (int g = 0; g < numGroups; ++g)
-        {
-            Floats rows[4] = { combLanes[g][i], combLanes[g][i + 1], combLanes[g][i + 2], combLanes[g][i + 3] };
-            reverbLanes::transpose (rows[0], rows[1], rows[2], rows[3]);
-            for (int l = 0; l < 4; ++l)
-                reverbLanes::store (line[g][l] + i, rows[l]);
-        }
-    }
-    for (; i < n; ++i)
-        for (int g = 0; g < numGroups; ++g)
-            for (int l = 0; l < 4; ++l)
-                line[g][l][i] = combLanes[g][i][l];
+        reverbLanes::combRecurrences<numGroups, false> (combLanes[0], maxRun, line, last, input, damp, feedbackLevel, n);
 
     for (int g = 0; g < numGroups; ++g)
     {
