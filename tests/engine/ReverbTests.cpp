@@ -1,5 +1,5 @@
-// Our reverb against JUCE's: the same samples to the bit, mono and stereo, at several rates, through
-// parameter glides, freeze mode, clearing and a change of rate.
+// Our reverb against JUCE's: the same samples to the bit, mono and stereo, at rates from 300 Hz to
+// 192 kHz, through parameter glides, freeze mode, clearing and a change of rate.
 #include <gtest/gtest.h>
 #include "engine/StereoReverb.h"
 
@@ -36,13 +36,19 @@ TEST (Reverb, SameSamplesAsJuceReverb)
     const std::vector<Change> changes = {
         { 0, settings (0.5f, 0.5f, 0.3f, 0.85f, 1.0f) },
         { 3, settings (1.0f, 0.5f, 1.0f, 0.5f, 1.0f) },
-        { 7, settings (0.2f, 0.9f, 0.6f, 0.7f, 0.4f) },
+        // Room size alone, then damping alone, while the combs ring: each gain glides by itself.
+        { 5, settings (0.6f, 0.5f, 1.0f, 0.5f, 1.0f) },
+        { 7, settings (0.6f, 0.9f, 1.0f, 0.5f, 1.0f) },
+        { 9, settings (0.2f, 0.3f, 0.6f, 0.7f, 0.4f) },   // while damping still glides
         { 10, settings (0.9f, 0.1f, 0.5f, 0.5f, 1.0f, 1.0f) },   // frozen
         { 13, settings (0.0f, 0.0f, 0.0f, 1.0f, 0.0f) },
     };
     const int sizes[] = { 512, 1, 37, 256, 700, 64 };
 
-    for (const auto rate : { 44100.0, 48000.0, 96000.0, 22050.0 })
+    // The reverb runs in stretches no longer than its shortest delay line, so the rates also go low
+    // enough for blocks and glides to span many stretches: at 2 kHz the shortest line is 10 samples,
+    // at 300 Hz one sample.
+    for (const auto rate : { 44100.0, 48000.0, 96000.0, 22050.0, 192000.0, 11025.0, 2000.0, 300.0 })
     {
         for (const auto stereo : { true, false })
         {
