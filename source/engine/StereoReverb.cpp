@@ -1,4 +1,5 @@
 #include "engine/StereoReverb.h"
+#include "engine/Lanes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,11 +8,11 @@
 
 namespace reverbLanes
 {
-using Floats = float __attribute__ ((vector_size (16)));
-using Ints = std::int32_t __attribute__ ((vector_size (16)));
+using lanes::Floats;
+using lanes::Ints;
+using lanes::load;
+using lanes::store;
 
-inline Floats load (const float* p) noexcept { Floats v; std::memcpy (&v, p, sizeof v); return v; }
-inline void store (float* p, const Floats& v) noexcept { std::memcpy (p, &v, sizeof v); }
 inline Floats splat (float x) noexcept { return Floats { x, x, x, x }; }
 
 #if defined(__clang__)
@@ -81,16 +82,16 @@ inline void allPassRun (float* buffer, float* x, int numSamples) noexcept
 // groups run side by side so that their latencies overlap, and each finished four samples go back
 // into the delay lines while the next four are computed. With steady gains every sample has the
 // same damping and feedback, and their vectors stay in registers.
-template <int numGroups, bool steady>
+template <int numCombGroups, bool steady>
 inline void combRecurrences (Floats* lanes, int stride, float* const (*line)[4], Floats* lastInOut, const float* input,
                              const float* damp, const float* feedback, int numSamples) noexcept
 {
-    Floats last[(size_t) numGroups];
-    std::copy (lastInOut, lastInOut + numGroups, last);
+    Floats last[(size_t) numCombGroups];
+    std::copy (lastInOut, lastInOut + numCombGroups, last);
     const auto steadyDamp = splat (damp[0]), steadyUndamped = splat (1.0f - damp[0]), steadyFeedback = splat (feedback[0]);
 
     const auto writeBack = [lanes, stride, line] (int from) noexcept {
-        for (int g = 0; g < numGroups; ++g)
+        for (int g = 0; g < numCombGroups; ++g)
         {
             const auto* at = lanes + g * stride + from;
             Floats rows[4] = { at[0], at[1], at[2], at[3] };
@@ -106,7 +107,7 @@ inline void combRecurrences (Floats* lanes, int stride, float* const (*line)[4],
         const auto undamped = steady ? steadyUndamped : splat (1.0f - damp[i]);
         const auto feedbck = steady ? steadyFeedback : splat (feedback[i]);
         const auto in = splat (input[i]);
-        for (int g = 0; g < numGroups; ++g)
+        for (int g = 0; g < numCombGroups; ++g)
         {
             auto& lane = lanes[g * stride + i];
             auto l = (lane * undamped) + (last[g] * d);
@@ -122,14 +123,14 @@ inline void combRecurrences (Floats* lanes, int stride, float* const (*line)[4],
         if ((i & 3) == 3 && i >= 7)
             writeBack (i - 7);
     }
-    std::copy (last, last + numGroups, lastInOut);
+    std::copy (last, last + numCombGroups, lastInOut);
 
     // The last whole four, then any samples after them one by one.
     const auto whole = numSamples & ~3;
     if (whole >= 4)
         writeBack (whole - 4);
     for (int i = whole; i < numSamples; ++i)
-        for (int g = 0; g < numGroups; ++g)
+        for (int g = 0; g < numCombGroups; ++g)
             for (int l = 0; l < 4; ++l)
                 line[g][l][i] = lanes[g * stride + i][l];
 }
@@ -252,7 +253,7 @@ void StereoReverb::processInRuns (float* const* channels, int numSamples) noexce
 template <int numChannels>
 void StereoReverb::processRun (float* const* channels, int offset, int n) noexcept
 {
-    constexpr int numGroups = numChannels * numCombs / 4;
+    constexpr int numCombGroups = numChannels * numCombs / 4;
     auto& [input, damp, feedbackLevel, dry, wet1, wet2, sum, combLanes] = scratch;
     float* const left = channels[0] + offset;
     float* const right = channels[numChannels - 1] + offset;
@@ -270,16 +271,16 @@ void StereoReverb::processRun (float* const* channels, int offset, int n) noexce
         reverbLanes::takeValues (wetGain2, wet2, n);
 
     // Each comb's run of its delay line; group g holds combs 4 (g % 2) to 4 (g % 2) + 3 of channel g / 2.
-    float* line[(size_t) numGroups][4];
-    for (int g = 0; g < numGroups; ++g)
+    float* line[(size_t) numCombGroups][4];
+    for (int g = 0; g < numCombGroups; ++g)
         for (int l = 0; l < 4; ++l)
         {
             auto& c = comb[g / 2][4 * (g % 2) + l];
             line[g][l] = c.buffer.data() + c.index;
         }
 
-    Floats last[(size_t) numGroups];
-    for (int g = 0; g < numGroups; ++g)
+    Floats last[(size_t) numCombGroups];
+    for (int g = 0; g < numCombGroups; ++g)
     {
         const auto* c = comb[g / 2] + 4 * (g % 2);
         last[g] = Floats { c[0].last, c[1].last, c[2].last, c[3].last };
@@ -328,11 +329,11 @@ void StereoReverb::processRun (float* const* channels, int offset, int n) noexce
 
     // The recurrences, which also put the combs' new values into their delay lines.
     if (steady)
-        reverbLanes::combRecurrences<numGroups, true> (combLanes[0], maxRun, line, last, input, damp, feedbackLevel, n);
+        reverbLanes::combRecurrences<numCombGroups, true> (combLanes[0], maxRun, line, last, input, damp, feedbackLevel, n);
     else
-        reverbLanes::combRecurrences<numGroups, false> (combLanes[0], maxRun, line, last, input, damp, feedbackLevel, n);
+        reverbLanes::combRecurrences<numCombGroups, false> (combLanes[0], maxRun, line, last, input, damp, feedbackLevel, n);
 
-    for (int g = 0; g < numGroups; ++g)
+    for (int g = 0; g < numCombGroups; ++g)
     {
         auto* c = comb[g / 2] + 4 * (g % 2);
         for (int l = 0; l < 4; ++l)
