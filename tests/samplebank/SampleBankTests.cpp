@@ -143,6 +143,27 @@ TEST_F (EmbeddedBank, ConstructionLoadsEverySlotAndBothDrones)
     EXPECT_EQ (bank->droneHigh.buffer.getNumSamples(), 176400);
 }
 
+// Calls fn (file name, bytes, size) for every embedded recording, its name in any failure's trace, and
+// returns how many there are.
+template <typename Fn>
+int forEachRecording (Fn fn)
+{
+    int recordings = 0;
+    for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
+    {
+        const juce::String fileName (BinaryData::originalFilenames[r]);
+        if (! fileName.endsWith (".wav"))
+            continue;
+        ++recordings;
+        SCOPED_TRACE (fileName.toStdString());
+
+        int size = 0;
+        const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
+        fn (fileName, data, size);
+    }
+    return recordings;
+}
+
 // Each embedded recording, decoded on its own, must turn up in exactly one zone of the right set (or
 // drone) under the root its name spells: this checks the load tables against the resources.
 TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
@@ -155,17 +176,8 @@ TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
     zones.push_back (&bank->droneHigh);
 
     std::set<const SampleZone*> matched;
-    int recordings = 0;
-    for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
+    const auto recordings = forEachRecording ([&] (const juce::String& fileName, const char* data, int size)
     {
-        const juce::String fileName (BinaryData::originalFilenames[r]);
-        if (! fileName.endsWith (".wav"))
-            continue;
-        ++recordings;
-        SCOPED_TRACE (fileName.toStdString());
-
-        int size = 0;
-        const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
         SampleZone decoded;
         loadSample (decoded, data, size, 0);
         ASSERT_TRUE (decoded.loaded);
@@ -183,7 +195,7 @@ TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
             EXPECT_EQ (setOf (hits.front()), expected.set);
         else
             EXPECT_EQ (hits.front(), expected.rootNote == 43 ? &bank->droneLow : &bank->droneHigh);
-    }
+    });
     EXPECT_EQ (recordings, 89);
     EXPECT_EQ (matched.size(), zones.size());
 }
@@ -192,17 +204,8 @@ TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
 // must hold exactly the floats JUCE's reader gives.
 TEST_F (EmbeddedBank, EveryRecordingHoldsExactlyWhatJucesReaderDecodes)
 {
-    int recordings = 0;
-    for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
+    const auto recordings = forEachRecording ([&] (const juce::String& fileName, const char* data, int size)
     {
-        const juce::String fileName (BinaryData::originalFilenames[r]);
-        if (! fileName.endsWith (".wav"))
-            continue;
-        ++recordings;
-        SCOPED_TRACE (fileName.toStdString());
-
-        int size = 0;
-        const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
         const auto reference = decodeWithReader (data, (size_t) size);
         ASSERT_GT (reference.audio.getNumSamples(), 0);
 
@@ -221,7 +224,7 @@ TEST_F (EmbeddedBank, EveryRecordingHoldsExactlyWhatJucesReaderDecodes)
         ASSERT_NE (zone, nullptr);
         EXPECT_TRUE (sameAudio (zone->buffer, reference.audio));
         EXPECT_EQ (zone->sampleRate, reference.sampleRate);
-    }
+    });
     EXPECT_EQ (recordings, 89);
 }
 
