@@ -5,16 +5,15 @@
 // each at the same moment, several rounds: prints whether they got one bank and how long each took.
 // Usage: kestrune_instances_bench [instances] [rounds]
 #include "core/PluginProcessor.h"
+#include "Measure.h"
 
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -27,28 +26,6 @@ double residentMB()
     long pages = 0, residentPages = 0;
     statm >> pages >> residentPages;
     return (double) residentPages * (double) sysconf (_SC_PAGESIZE) / 1.0e6;
-}
-
-// Resident pages mapped from files (the module's own, the embedded recordings among them), in MB.
-double residentFileMB()
-{
-    std::ifstream status ("/proc/self/status");
-    std::string key;
-    while (status >> key)
-    {
-        double kB = 0.0;
-        if (key == "RssFile:" && status >> kB)
-            return kB / 1.0e3;
-        status.ignore (1 << 20, '\n');
-    }
-    return 0.0;
-}
-
-double threadMs()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec * 1.0e3 + (double) t.tv_nsec * 1.0e-6;
 }
 
 double decodedMB (const SampleBank& bank)
@@ -79,28 +56,29 @@ int main (int argc, char** argv)
     std::vector<std::unique_ptr<KestruneProcessor>> instances;
     std::vector<double> ms;
     const auto before = residentMB();
-    const auto fileBefore = residentFileMB();
+    // Resident pages mapped from files: the module's own, the embedded recordings among them.
+    const auto fileBefore = bench::statusMB ("RssFile:");
     double afterFirst = before;
     for (int i = 0; i < count; ++i)
     {
-        const auto start = threadMs();
+        const auto start = bench::threadMs();
         instances.push_back (std::make_unique<KestruneProcessor>());
-        ms.push_back (threadMs() - start);
+        ms.push_back (bench::threadMs() - start);
         if (i == 0)
             afterFirst = residentMB();
     }
     const auto added = residentMB() - before;
-    const auto fileAdded = residentFileMB() - fileBefore;
+    const auto fileAdded = bench::statusMB ("RssFile:") - fileBefore;
     const auto bankMB = decodedMB (instances.front()->getSampleBank());
 
     // What decoding one bank costs on this machine now, for scale: a private bank, freed again
     // (after the memory is measured, which it would disturb).
     double decodeMs = 0.0;
     {
-        const auto start = threadMs();
+        const auto start = bench::threadMs();
         auto own = std::make_unique<SampleBank>();
         loadEmbeddedBank (*own);
-        decodeMs = threadMs() - start;
+        decodeMs = bench::threadMs() - start;
     }
 
 
@@ -138,9 +116,9 @@ int main (int argc, char** argv)
             ++ready;
             while (! go.load())
                 std::this_thread::yield();
-            const auto start = threadMs();
+            const auto start = bench::threadMs();
             made[t] = std::make_unique<KestruneProcessor>();
-            took[t] = threadMs() - start;
+            took[t] = bench::threadMs() - start;
         };
         std::thread a (construct, 0), b (construct, 1);
         while (ready.load() < 2)

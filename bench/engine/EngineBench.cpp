@@ -12,10 +12,10 @@
 
 #include "core/ParameterTable.h"
 #include "engine/Engine.h"
+#include "Measure.h"
 
 #include <sys/resource.h>
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,13 +25,6 @@ constexpr double rate = 44100.0;
 constexpr int defaultBlock = 512;
 constexpr int numNotes = 16;
 constexpr int firstNote = 52;   // every other semitone from E3
-
-double threadSeconds()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
-}
 
 double childSeconds()
 {
@@ -90,13 +83,13 @@ double renderEngine (const Setting& setting, double seconds, int blockSize = def
     auto midi = heldNotes (setting.modWheel);
 
     const auto blocks = (int) (seconds * rate / blockSize);
-    const auto start = threadSeconds();
+    const auto start = bench::threadSeconds();
     for (int b = 0; b < blocks; ++b)
     {
         engine->process (buffer, midi, parameters, true);
         midi.clear();
     }
-    return threadSeconds() - start;
+    return bench::threadSeconds() - start;
 }
 
 // CPU seconds the voice pass alone takes over the same notes and samples.
@@ -108,11 +101,11 @@ double renderVoicesOnly (const Setting& setting, double seconds, int blockSize =
     engine->process (none, heldNotes (setting.modWheel), parameters, true);
 
     const auto blocks = (int) (seconds * rate / blockSize);
-    const auto start = threadSeconds();
+    const auto start = bench::threadSeconds();
     for (int b = 0; b < blocks; ++b)
         for (int done = 0; done < blockSize; done += RenderScratch::chunk)
             engine->renderVoices (juce::jmin (RenderScratch::chunk, blockSize - done));
-    return threadSeconds() - start;
+    return bench::threadSeconds() - start;
 }
 
 // The least of three runs: the machine is shared, and other work only ever adds time.

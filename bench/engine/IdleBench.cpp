@@ -4,24 +4,17 @@
 // Usage: kestrune_idle_bench [seconds timed per row]
 #include "core/ParameterTable.h"
 #include "engine/Engine.h"
+#include "Measure.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 namespace
 {
 constexpr double rate = 44100.0;
 constexpr int numNotes = 16;
 constexpr int firstNote = 52;
-
-double threadSeconds()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
-}
 
 juce::MidiBuffer notes (bool on)
 {
@@ -60,10 +53,10 @@ struct Instance
     {
         const auto blocks = (int) (seconds * rate / buffer.getNumSamples());
         const juce::MidiBuffer none;
-        const auto start = threadSeconds();
+        const auto start = bench::threadSeconds();
         for (int b = 0; b < blocks; ++b)
             engine.process (buffer, none, parameters, true);
-        const auto spent = threadSeconds() - start;
+        const auto spent = bench::threadSeconds() - start;
 
         peak = 0.0f;
         for (int b = 0; b < (int) (rate / buffer.getNumSamples()); ++b)

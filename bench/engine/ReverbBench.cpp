@@ -4,22 +4,15 @@
 // Usage: kestrune_reverb_bench [seconds per run]
 
 #include "engine/StereoReverb.h"
+#include "Measure.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 namespace
 {
 constexpr double rate = 44100.0;
-
-double threadSeconds()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
-}
 
 juce::Reverb::Parameters engineSettings (float size)
 {
@@ -53,7 +46,7 @@ double nsPerFrame (double seconds, int blockSize, bool stereo, bool gliding)
             noise.setSample (ch, s, 0.3f * (random.nextFloat() * 2.0f - 1.0f));
 
     const auto blocks = (int) (seconds * rate / blockSize);
-    const auto start = threadSeconds();
+    const auto start = bench::threadSeconds();
     for (int b = 0; b < blocks; ++b)
     {
         if (gliding)
@@ -64,7 +57,7 @@ double nsPerFrame (double seconds, int blockSize, bool stereo, bool gliding)
         else
             reverb.processMono (work.getWritePointer (0), blockSize);
     }
-    return (threadSeconds() - start) * 1.0e9 / ((double) blocks * blockSize);
+    return (bench::threadSeconds() - start) * 1.0e9 / ((double) blocks * blockSize);
 }
 
 // The least of five runs: the machine is shared, and other work only ever adds time.

@@ -1,6 +1,7 @@
 // Prints the time to decode the whole sample bank (median of 10) and the resident (anonymous) memory
 // one bank adds, compared with the float data its zones hold.
 #include "samplebank/SampleBank.h"
+#include "Measure.h"
 
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -8,27 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <string>
 
 namespace
 {
-// Resident memory not mapped from files, in MB: what the decoded floats occupy. The pages of the
-// embedded files the decoder reads (and the bank loader hands back) are file-backed and left out.
-double residentAnonymousMB()
-{
-    std::ifstream status ("/proc/self/status");
-    std::string key;
-    while (status >> key)
-    {
-        double kB = 0.0;
-        if (key == "RssAnon:" && status >> kB)
-            return kB / 1.0e3;
-        status.ignore (1 << 20, '\n');
-    }
-    return 0.0;
-}
-
 double decodedMB (const SampleBank& p)
 {
     double bytes = 0.0;
@@ -108,10 +91,12 @@ int main()
         viaTemporary.push_back (decodeAll (loadViaTemporary));
     }
 
-    const auto before = residentAnonymousMB();
+    // Memory not mapped from files is what the decoded floats occupy: the pages of the embedded files
+    // the decoder reads (and the loader hands back) are file-backed and left out.
+    const auto before = bench::statusMB ("RssAnon:");
     auto bank = std::make_unique<SampleBank>();
     loadEmbeddedBank (*bank);
-    const auto added = residentAnonymousMB() - before;
+    const auto added = bench::statusMB ("RssAnon:") - before;
     const auto decoded = decodedMB (*bank);
 
     std::printf ("decode the embedded bank (median of 10): %.1f ms\n", median (loadMs));
