@@ -1,18 +1,10 @@
 #!/usr/bin/env python3
 """Writes the demo phrases as Standard MIDI Files: a short tune, and the same tune with the mod wheel up."""
-import struct
+import pathlib
 import sys
 
-TICKS = 480  # per quarter note, at the default 120 bpm
-
-
-def vlq(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, (value & 0x7F) | 0x80)
-        value >>= 7
-    return bytes(out)
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools" / "renders"))
+from smf import TICKS, midi_file  # noqa: E402
 
 
 def phrase(mod_wheel):
@@ -25,13 +17,7 @@ def phrase(mod_wheel):
     for start, length, note, vel in notes:
         events.append((int(start * TICKS), bytes([0x90, note, vel])))
         events.append((int((start + length) * TICKS), bytes([0x80, note, 0])))
-    events.sort(key=lambda e: (e[0], e[1][0] == 0x90))
-    track, now = b"", 0
-    for tick, data in events:
-        track += vlq(tick - now) + data
-        now = tick
-    track += vlq(0) + b"\xFF\x2F\x00"
-    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, TICKS) + b"MTrk" + struct.pack(">I", len(track)) + track
+    return midi_file(events)
 
 
 if __name__ == "__main__":

@@ -77,7 +77,7 @@ TEST (Processor, OutputLayouts)
 }
 
 // The host sees the parameter table, in its order, as JUCE parameters; the texts a user reads for the
-// defaults are fixed by the design (three decimals for attack, two for release, one for percentages).
+// defaults are part of the instrument (three decimals for attack, two for release, one for percentages).
 TEST (Parameters, TheHostSeesTheTableInOrder)
 {
     const char* const defaultTexts[] = { "BAGPIPES", "0.010", "0.30", "50.0", "Off", "70.0",

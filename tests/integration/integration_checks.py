@@ -18,7 +18,10 @@ import sys
 import time
 import zlib
 
-# What the design fixes about the twelve parameters, in the order the host lists them: their names
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools" / "renders"))
+from smf import vlq  # noqa: E402  (the variable-length numbers of Standard MIDI Files)
+
+# What the instrument promises about its twelve parameters, in the order the host lists them: their names
 # and the text each shows at its default. Everything else about them is read from `info --json`,
 # which carries the instrument's parameter table.
 DESIGN_DEFAULTS = [
@@ -72,22 +75,13 @@ def parameter_table(args):
 # Standard MIDI File and WAV helpers
 
 
-def var_len(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, (value & 0x7F) | 0x80)
-        value >>= 7
-    return bytes(out)
-
-
 def smf(ppq, tracks):
     """tracks: lists of (absolute tick, event bytes); returns a format-1 Standard MIDI File."""
     data = struct.pack(">4sIHHH", b"MThd", 6, 1, len(tracks), ppq)
     for events in tracks:
         body, last = b"", 0
         for tick, event in sorted(events, key=lambda e: e[0]) + [(max([0] + [t for t, _ in events]), b"\xff\x2f\x00")]:
-            body += var_len(tick - last) + event
+            body += vlq(tick - last) + event
             last = tick
         data += struct.pack(">4sI", b"MTrk", len(body)) + body
     return data
