@@ -260,8 +260,9 @@ void Engine::renderVoices (int n) noexcept
         on[i] = 1;
     }
 
+    const auto anyOn = [&on] (int g) { return (on[4 * g] | on[4 * g + 1] | on[4 * g + 2] | on[4 * g + 3]) != 0; };
     for (int g = 0; g < numGroups; ++g)
-        if ((on[4 * g] | on[4 * g + 1] | on[4 * g + 2] | on[4 * g + 3]) != 0)
+        if (anyOn (g))
             advanceEnvelopes (&voices[g * laneWidth], &on[g * laneWidth], block, w.levels[g], &rendered[g * laneWidth], n);
 
     for (int i = 0; i < numVoices; ++i)
@@ -280,10 +281,12 @@ void Engine::renderVoices (int n) noexcept
     auto& group = w.group;
     for (int g = 0; g < numGroups; ++g)
     {
+        if (! anyOn (g))
+            continue;
+
         auto* v = &voices[g * laneWidth];
         const auto* groupOn = &on[g * laneWidth];
-        if ((groupOn[0] | groupOn[1] | groupOn[2] | groupOn[3]) == 0)
-            continue;
+        const auto* m = &rendered[g * laneWidth];
 
         expression::pitchOffsets (v, groupOn, block, modWheel, group, n);
 
@@ -291,7 +294,7 @@ void Engine::renderVoices (int n) noexcept
         {
             // The glide moves only the read speed of a recording, but it runs its course here too.
             for (int l = 0; l < laneWidth; ++l)
-                for (int s = 0; s < rendered[g * laneWidth + l] && v[l].gliding; ++s)
+                for (int s = 0; s < m[l] && v[l].gliding; ++s)
                     expression::advanceGlide (v[l]);
 
             if (activeInstrument == chant)
@@ -301,38 +304,19 @@ void Engine::renderVoices (int n) noexcept
         }
         else
         {
-            sampled::renderSampled (v, &rendered[g * laneWidth], group, n);
+            sampled::renderSampled (v, m, group, n);
         }
 
         // Each sample's sum takes the group's voices in order, one after another, as a voice at a time
-        // would. While every lane that is on renders the whole chunk, the products come four at once.
-        const auto* m = &rendered[g * laneWidth];
-        const auto whole = [n, m] (int l) { return m[l] == 0 || m[l] == n; };
-        if (whole (0) && whole (1) && whole (2) && whole (3))
+        // would; the products come four at once.
+        const auto velocity = lanes::gather (v, &Voice::velocity);
+        for (int s = 0; s < n; ++s)
         {
-            const auto velocity = lanes::gather (v, &Voice::velocity);
-            int onLanes[laneWidth];
+            const auto product = lanes::load (group.out[s]) * lanes::load (w.levels[g][s]) * velocity;
+            auto sum = w.mix[s];
             for (int l = 0; l < laneWidth; ++l)
-                onLanes[l] = m[l] > 0 ? -1 : 0;
-            const auto sounding = lanes::load (onLanes);
-            for (int s = 0; s < n; ++s)
-            {
-                const lanes::Floats product = sounding ? lanes::load (group.out[s]) * lanes::load (w.levels[g][s]) * velocity : lanes::Floats {};
-                auto sum = w.mix[s];
-                for (int l = 0; l < laneWidth; ++l)
-                    sum = onLanes[l] != 0 ? sum + product[l] : sum;
-                w.mix[s] = sum;
-            }
-        }
-        else
-        {
-            for (int l = 0; l < laneWidth; ++l)
-            {
-                const auto velocity = v[l].velocity;
-                const auto* levels = w.levels[g];
-                for (int s = 0; s < m[l]; ++s)
-                    w.mix[s] += group.out[s][l] * levels[s][l] * velocity;
-            }
+                sum = s < m[l] ? sum + product[l] : sum;
+            w.mix[s] = sum;
         }
     }
 }
