@@ -4,9 +4,20 @@ BUILD="${KESTRUNE_BUILD_DIR:-$ROOT/build}"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 JOBS="${KESTRUNE_JOBS:-2}"
+CACHE="${KESTRUNE_CACHE:-$HOME/.cache/kestrune}"
+
+# The patched JUCE tree that scripts/setup.sh prepares: Debian's 8.0.6 plus patches/juce, named by
+# a hash of those patches.
+juce_dir() {
+  if [ -f "$ROOT/patches/juce/series" ]; then
+    echo "$CACHE/juce-8.0.6-$(cd "$ROOT/patches/juce" && cat series $(grep -v '^\s*\(#\|$\)' series) | sha256sum | cut -c1-12)"
+  else
+    echo "$CACHE/juce-8.0.6"
+  fi
+}
 
 configure() {
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_JUCE_DIR="$(juce_dir)" \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache "$@" >/dev/null
 }
 

@@ -4,8 +4,7 @@
 # anything already present is left alone, so a second run does nothing.
 set -euo pipefail
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-CACHE="${KESTRUNE_CACHE:-$HOME/.cache/kestrune}"
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 APTDIR="$ROOT/.deps/apt"          # private apt configuration (git-ignored)
 mkdir -p "$CACHE" "$APTDIR"
 
@@ -53,7 +52,9 @@ prepare_apt() {
 check_sha() { echo "$2  $1" | sha256sum -c --status; }
 
 JUCE_VER=8.0.6+ds-2
-JUCE_DIR="$CACHE/juce-8.0.6"
+# Our own fixes of the framework (patches/juce, applied after Debian's) are part of the tree's name,
+# so a checkout with other fixes never builds against this one's.
+JUCE_DIR="$(juce_dir)"
 JUCE_ORIG=juce_8.0.6+ds.orig.tar.xz
 JUCE_DEB=juce_8.0.6+ds-2.debian.tar.xz
 if [ ! -f "$JUCE_DIR/.kestrune-ready" ]; then
@@ -71,11 +72,19 @@ if [ ! -f "$JUCE_DIR/.kestrune-ready" ]; then
   (cd "$JUCE_DIR.tmp" && while read -r p; do
       case "$p" in ''|\#*) continue;; esac
       patch -p1 -s < "debian/patches/$p"
-    done < debian/patches/series)
+    done < debian/patches/series
+    if [ -f "$ROOT/patches/juce/series" ]; then
+      while read -r p; do
+        case "$p" in ''|\#*) continue;; esac
+        patch -p1 -s --no-backup-if-mismatch < "$ROOT/patches/juce/$p"
+      done < "$ROOT/patches/juce/series"
+    fi)
   touch "$JUCE_DIR.tmp/.kestrune-ready"
   mv "$JUCE_DIR.tmp" "$JUCE_DIR"
   echo "setup: JUCE ready in $JUCE_DIR"
 fi
+# A plain "cmake -S . -B build" in this checkout finds the tree prepared for it here.
+mkdir -p "$ROOT/.deps" && echo "$JUCE_DIR" > "$ROOT/.deps/juce-dir"
 
 VST3_VER=3.7.10.14+~4.13.3-4
 VST3_DIR="$CACHE/vst3sdk-3.7.10"
