@@ -567,10 +567,17 @@ def case_parameters(box):
     if report.plugin != identity:
         raise Failure(f"Ardour found {report.plugin!r}, expected {identity!r}")
     # The copy Ardour loaded: the sandbox's, or with none given the system folder's, never a user's.
+    # Ardour names a VST3's bundle itself; for an LV2 it names none, so ask lilv, which Ardour finds
+    # LV2 plug-ins with, in Ardour's own environment.
     folder = str(box.bundle) if box.bundle else str(SYSTEM_FOLDER[box.fmt] / f"{PLUGIN_NAME}.{box.fmt}")
-    if not report.path or not unquote(report.path).removeprefix("file://").startswith(folder):
-        raise Failure(f"Ardour loaded the plug-in from {report.path!r}, expected {folder}")
-    print(f"loaded from {report.path}")
+    path = report.path
+    if box.fmt == "lv2":
+        text = subprocess.run(["lv2info", LV2_URI], env=box.env, capture_output=True, text=True).stdout
+        found = re.search(r"^\s*Bundle:\s+(\S+)", text, re.M)
+        path = found.group(1) if found else None
+    if not path or not unquote(path).removeprefix("file://").startswith(folder):
+        raise Failure(f"Ardour loaded the plug-in from {path!r}, expected {folder}")
+    print(f"loaded from {unquote(path)}")
     for name, value, lower, upper, default, kind in report.controls:
         print(f"  {name:14s} {value:<10.6g} range {lower:g}..{upper:g} default {default:g} ({kind})")
     own = report.own_controls()
