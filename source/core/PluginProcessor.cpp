@@ -1,4 +1,5 @@
 #include "core/PluginProcessor.h"
+#include "core/MidiAppend.h"
 #include "editor/PluginEditor.h"
 
 #include <cstdlib>
@@ -87,7 +88,7 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
     keyboardMidi.clear();
     for (const auto event : midi)
         if (isEngineEvent (event))
-            keyboardMidi.addEvent (event.data, 3, event.samplePosition);
+            kestrune::appendInOrder (keyboardMidi, event.samplePosition, event.data, 3);
 
     // A block without samples still takes the keyboard's notes, placed at its start.
     keyboard->processNextMidiBuffer (keyboardMidi, 0, juce::jmax (1, numSamples), true);
