@@ -1,4 +1,5 @@
 #include "core/PluginProcessor.h"
+#include "core/NumberText.h"
 #include "core/ParameterTable.h"
 #include "core/StateGuard.h"
 
@@ -29,8 +30,11 @@ juce::ValueTree restoredTree (const juce::XmlElement& root, const juce::Identifi
             if (id != spec.id)
                 continue;
 
-            // Read in float, as the parameter stores it: "1e39" is a finite double but not a finite float.
-            const auto value = (float) child->getDoubleAttribute ("value", std::nan (""));
+            // Read with the host program's own number parser (the framework's takes "abc" for 0, the
+            // range's start, and wraps long exponents), then in float, as the parameter stores it:
+            // "1e39" is a finite double but not a finite float.
+            const auto number = kestrune::parseNumber (child->getStringAttribute ("value").toStdString());
+            const auto value = number ? (float) *number : std::nanf ("");
             values[i] = std::isfinite (value) ? kestrune::clampToRange (spec, value) : spec.defaultValue;
         }
     }

@@ -173,7 +173,10 @@ TEST (State, AcceptedDocumentsFallBackPerParameter)
         "<PARAM id=\"droneVol\"/>"
         "<PARAM id=\"volume\" value=\"nan\"/>"
         "<PARAM id=\"drift\" value=\"inf\"/>"
-        "<PARAM id=\"ornament\" value=\"-nan\"/>"));
+        "<PARAM id=\"ornament\" value=\"-nan\"/>"
+        "<PARAM id=\"reverbMix\" value=\"loud\"/>"           // not the range's start
+        "<PARAM id=\"reverbSize\" value=\"5e-4294967296\"/>" // no wrapped exponent
+        "<PARAM id=\"focusMode\" value=\"1 and more\"/>"));
     p.setStateInformation (data.getData(), (int) data.getSize());
 
     EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("release")->load(), 3.0f);
@@ -186,6 +189,8 @@ TEST (State, AcceptedDocumentsFallBackPerParameter)
     EXPECT_NEAR (p.parameters.getRawParameterValue ("volume")->load(), 80.0f, 1e-4);
     EXPECT_NEAR (p.parameters.getRawParameterValue ("drift")->load(), 25.0f, 1e-4);
     EXPECT_NEAR (p.parameters.getRawParameterValue ("ornament")->load(), 60.0f, 1e-4);
+    EXPECT_NEAR (p.parameters.getRawParameterValue ("reverbMix")->load(), 30.0f, 1e-4);
+    EXPECT_NEAR (p.parameters.getRawParameterValue ("reverbSize")->load(), 50.0f, 1e-4);
     for (auto* id : ids)
         EXPECT_TRUE (std::isfinite (p.parameters.getRawParameterValue (id)->load())) << id;
 }

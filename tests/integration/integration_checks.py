@@ -10,6 +10,7 @@ import math
 import os
 import pathlib
 import re
+import resource
 import signal
 import stat
 import struct
@@ -538,6 +539,120 @@ def host_errors(args):
     check("no X display" in result.stderr, f"editor without a display: {result.stderr!r}")
 
 
+def file_size_limit(limit):
+    """For subprocess: a file-size limit, with SIGXFSZ ignored so that write() fails with EFBIG, as
+    on a full disk, instead of killing the program."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    return apply
+
+
+def host_files(args):
+    """What the host reads is bounded and never replaced; what it writes replaces the earlier file only
+    when complete. One table: command, exit status, message, and the files that must come out as they went in."""
+    work = pathlib.Path(args.work) / "host_files"
+    work.mkdir(exist_ok=True)
+    midi = work / "one_note.mid"
+    midi.write_bytes(smf(480, [[(0, note_on(60)), (240, note_off(60))]]))
+    lanes = work / "lanes.csv"
+    lanes.write_text("0.1,volume,40\n")
+    state = work / "state.bin"
+    host(args, "state", "save", args.bundle, str(state))
+    linked = work / "linked.mid"
+    linked.unlink(missing_ok=True)
+    linked.symlink_to(midi.name)
+    nul_lanes = work / "nul.csv"
+    nul_lanes.write_bytes(b"0.1,volume,40\n\0" + b"0.2,volume,50\n")
+    big_lanes = work / "big.csv"
+    big_lanes.write_bytes(b"# padding\n" * ((5 << 20) // 10))
+    big_state = work / "big_state.bin"
+    big_state.write_bytes(b"\0" * (5 << 20))
+    deep_state = work / "deep_state.bin"
+    deep_state.write_bytes(juce_binary_xml("<VST3PluginState>" + "<a>" * 60000 + "</a>" * 60000 + "</VST3PluginState>"))
+    # Our block refused (another plug-in's bytes), the framework's trailer intact with Bypass on.
+    bypass_tree = b"JUCEPrivateData\0" + b"\x01\x01" + b"Bypass\0" + b"\x01\x01" + b"\x02" + b"\0"
+    bypassed = (b"no state of this instrument" * 3 + struct.pack("<q", 0) + bypass_tree
+                + struct.pack("<Q", len(bypass_tree)) + b"JUCEPrivateData")
+    bypassed_state = work / "bypassed_state.bin"
+    bypassed_state.write_bytes(juce_binary_xml(
+        f"<VST3PluginState><IComponent>{juce_base64_encode(bypassed)}</IComponent></VST3PluginState>"))
+    out = work / "out.wav"
+    render = ["render", args.bundle, str(midi), str(out)]
+    precious = b"an earlier file that must survive"
+    inputs = [midi, lanes, state]
+    cases = [  # arguments, exit code, text expected on stderr, a file-size limit
+        (render + ["--automation", "/dev/zero"], 2, "not a regular file", None),
+        (render + ["--state", "/dev/zero"], 1, "not a regular file", None),
+        (["render", args.bundle, "/dev/zero", str(out)], 1, "not a regular file", None),
+        (render + ["--automation", str(nul_lanes)], 2, "holds a NUL byte", None),
+        (render + ["--automation", str(big_lanes)], 2, "automation file " + str(big_lanes) + " is larger than 4 MB", None),
+        (render + ["--state", str(big_state)], 1, "is larger than 4 MB", None),
+        (["state", "load", args.bundle, str(deep_state)], 1, "is not a state saved by kestrune-host", None),
+        (["state", "load", args.bundle, str(bypassed_state)], 1, "did not take the state", None),
+        (render + ["--set", "volume=5e-4294967296"], 2, "cannot take the value", None),
+        (["render", args.bundle, str(midi), str(midi)], 2, "is also an input", None),
+        (["render", args.bundle, str(midi), str(linked)], 2, "is also an input", None),
+        (render[:3] + [str(lanes), "--automation", str(lanes)], 2, "is also an input", None),
+        (render[:3] + [str(state), "--state", str(state)], 2, "is also an input", None),
+        (render + ["--tail", "1"], 1, "File too large", 64 << 10),
+        (["state", "save", args.bundle, str(out)], 1, "File too large", 256),
+    ]
+    for command, code, message, limit in cases:
+        out.write_bytes(precious)
+        before = {path: path.read_bytes() for path in inputs}
+        result = subprocess.run([args.host, *command], capture_output=True, text=True, timeout=240,
+                                preexec_fn=file_size_limit(limit) if limit else None)
+        what = " ".join(command)
+        check(result.returncode == code, f"{what}: exited {result.returncode}, expected {code}: {result.stderr!r}")
+        check(message in result.stderr, f"{what}: stderr {result.stderr!r} lacks {message!r}")
+        check(out.read_bytes() == precious, f"{what}: the earlier output file was changed")
+        check(all(path.read_bytes() == data for path, data in before.items()), f"{what}: an input was changed")
+        check(linked.is_symlink(), f"{what}: replaced the link")
+        leftovers = [p.name for p in work.iterdir() if p.name.startswith(".")]
+        check(not leftovers, f"{what}: temporary files left behind: {leftovers}")
+
+
+def component_trailer(args):
+    """The VST3 wrapper's own trailer after our state (a size, the data, "JUCEPrivateData") comes
+    from the host's project: a lying size gives the plug-in nothing, never a crash or a wrong count."""
+    work = pathlib.Path(args.work) / "component_trailer"
+    work.mkdir(exist_ok=True)
+    saved = work / "saved.bin"
+    host(args, "state", "save", args.bundle, str(saved), "--set", "attack=0.25")
+    component = juce_base64(re.search(rb"<IComponent>([^<]*)<", saved.read_bytes()).group(1).decode())
+    ours = component[:8 + struct.unpack("<i", component[4:8])[0] + 1]
+    name = b"JUCEPrivateData"
+
+    def trailer(private, size=None):
+        return struct.pack("<q", 0) + private + struct.pack("<Q", len(private) if size is None else size) + name
+
+    def deep_tree(depth):
+        return (b"a\0" + b"\0" + b"\x01\x01") * depth + b"a\0\0\0"
+
+    cases = [  # component state, taken, what it shows
+        (component, True, "the state as saved"),
+        (ours, True, "our block alone"),
+        (ours + trailer(deep_tree(60000)), True, "a trailer holding a tree 60,000 deep"),
+        (struct.pack("<Q", (1 << 40) + 1) + name, False, "23 bytes: a size of 2^40 + 1 and the name"),
+        (ours + trailer(b"", (1 << 40) + 1), False, "a size of 2^40 + 1"),
+        (ours + trailer(b"", (1 << 64) - 1), False, "a size of 2^64 - 1"),
+        (ours + trailer(b"", len(ours) + 1), False, "a size one past the block"),
+        (ours + trailer(b"", len(ours) + 8), False, "a size reaching into the leading zero"),
+    ]
+    for state, taken, what in cases:
+        path = work / "crafted.bin"
+        path.write_bytes(juce_binary_xml(f"<VST3PluginState><IComponent>{juce_base64_encode(state)}</IComponent>"
+                                         "</VST3PluginState>"))
+        result = host(args, "state", "load", args.bundle, str(path), "--json", expect=None)
+        check(result.returncode == (0 if taken else 1), f"{what}: exited {result.returncode}, {result.stderr!r}")
+        if taken:
+            attack = {p["name"]: p["current"] for p in json.loads(result.stdout)}["Attack"]
+            check(attack == "0.250", f"{what}: attack came back as {attack!r}")
+        else:
+            check("did not take the state" in result.stderr, f"{what}: {result.stderr!r}")
+
+
 def editor(args):
     shot = pathlib.Path(args.work) / "editor.png"
     shot.unlink(missing_ok=True)
@@ -549,6 +664,28 @@ def editor(args):
     check((width, height) == (720, 540), f"screenshot is {width} x {height}")
     colours = {pixel for row in rows[::4] for pixel in row[::4]}
     check(len(colours) > 16, f"screenshot is nearly uniform ({len(colours)} colours)")
+
+    # The screenshot is written as a render is: refused where render refuses, and in place only when
+    # complete (here the disk fills up halfway through).
+    work = pathlib.Path(args.work) / "editor_files"
+    work.mkdir(exist_ok=True)
+    directory, fifo, earlier = work / "directory.png", work / "fifo.png", work / "earlier.png"
+    directory.mkdir(exist_ok=True)
+    if not fifo.exists():
+        os.mkfifo(fifo)
+    earlier.write_bytes(shot.read_bytes())
+    for target, code, message, limit in [(directory, 2, "is a directory", None),
+                                         (fifo, 2, "not a regular file", None),
+                                         (earlier, 1, "File too large", 4096)]:
+        result = subprocess.run([args.host, "editor", args.bundle, "--seconds", "0", "--screenshot", str(target)],
+                                capture_output=True, text=True, timeout=240,
+                                preexec_fn=file_size_limit(limit) if limit else None)
+        check(result.returncode == code and message in result.stderr,
+              f"screenshot onto {target.name}: exited {result.returncode}, {result.stderr!r}")
+        check(directory.is_dir() and stat.S_ISFIFO(fifo.stat().st_mode), f"screenshot onto {target.name} replaced a non-file")
+        check(earlier.read_bytes() == shot.read_bytes(), f"screenshot onto {target.name} changed the earlier picture")
+        leftovers = [p.name for p in work.iterdir() if p.name.startswith(".")]
+        check(not leftovers, f"screenshot onto {target.name} left temporary files behind: {leftovers}")
 
 
 def validator_findings(output):
@@ -592,7 +729,7 @@ def validator(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "render_tail",
-                                          "render_as_written", "render_automation", "host_errors", "editor",
+                                          "render_as_written", "render_automation", "host_errors", "host_files", "component_trailer", "editor",
                                           "validator"])
     parser.add_argument("--host", required=True)
     parser.add_argument("--bundle", required=True)

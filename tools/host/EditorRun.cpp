@@ -1,8 +1,10 @@
 #include "Commands.h"
+#include "OutputFile.h"
 #include "X11Desktop.h"
 
 #include <atomic>
 #include <iostream>
+#include <optional>
 
 namespace host
 {
@@ -101,6 +103,12 @@ int runEditor (const Options& options)
     if (! x11::displayIsAvailable())
         throw HostError { "no X display (set DISPLAY, or run under xvfb-run -a)" };
 
+    // Refuses a directory or a device before any work; the earlier picture stays until the new one
+    // is complete.
+    std::optional<OutputFile> screenshot;
+    if (options.screenshot != juce::File())
+        screenshot.emplace (options.screenshot, std::vector<juce::File> {});
+
     HostSession session (juce::File (options.positional[0]), editorSampleRate, editorBlockSize);
     auto& plugin = *session.instance;
     session.applySettings (options.settings);
@@ -150,7 +158,7 @@ int runEditor (const Options& options)
                << juce::String (elapsedMs() / 1000.0, 1) << " s" << (open ? "" : ", closed by the user")
                << ", output peak " << decibelText (audio.takePeak()) << "\n";
 
-        if (options.screenshot != juce::File())
+        if (screenshot)
         {
             const auto area = window.getLocalArea (editor.get(), editor->getLocalBounds())
                               * (float) window.getDesktopScaleFactor();
@@ -160,11 +168,14 @@ int runEditor (const Options& options)
                 throw HostError { "could not read the editor's window (is it entirely on screen?)" };
 
             juce::PNGImageFormat png;
-            options.screenshot.deleteFile();
-            juce::FileOutputStream out (options.screenshot);
 
-            if (! out.openedOk() || ! png.writeImageToStream (image, out))
-                throw HostError { "could not write " + options.screenshot.getFullPathName() };
+            if (! png.writeImageToStream (image, *screenshot->createStream()))
+            {
+                screenshot->throwIfFailed();
+                throw HostError { "could not encode the screenshot" };
+            }
+
+            screenshot->commit();
 
             report << "screenshot " << options.screenshot.getFullPathName() << " (" << image.getWidth() << " x "
                    << image.getHeight() << ")\n";

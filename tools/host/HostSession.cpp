@@ -1,13 +1,22 @@
 #include "HostSession.h"
 #include "OutputFile.h"
+#include "core/NumberText.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 
 namespace host
 {
 namespace
 {
+// A saved state is a few kilobytes; anything near this is not one.
+constexpr juce::int64 maxStateFileBytes = 4 * 1024 * 1024;
+
 // JUCE's VST3 wrapper adds one hidden, non-automatable "MIDI CC n|m" parameter per channel and
 // controller so that hosts can pass controllers as parameter changes; nobody wants to see 2080 of them.
 bool isHiddenMidiControllerParameter (const juce::AudioProcessorParameter& p)
@@ -118,7 +127,9 @@ std::optional<float> normalisedValueFor (const juce::AudioProcessorParameter& p,
     if (! number || ! range || (float) *number < (float) range->first || (float) *number > (float) range->second)
         return std::nullopt;
 
-    return juce::jlimit (0.0f, 1.0f, p.getValueForText (t));
+    // The plug-in converts the number as checked here, in plain decimals its own reader cannot take
+    // another way.
+    return juce::jlimit (0.0f, 1.0f, p.getValueForText (juce::String (*number, 12)));
 }
 } // namespace
 
@@ -233,30 +244,49 @@ void HostSession::saveState (const juce::File& file)
     juce::MemoryBlock block;
     instance->getStateInformation (block);
 
-    OutputFile out (file);
-
-    if (! out.createStream()->write (block.getData(), block.getSize()))
-        throw HostError { "could not write " + file.getFullPathName() };
-
+    OutputFile out (file, {});
+    out.createStream()->write (block.getData(), block.getSize());
     out.commit();
 }
 
 namespace
 {
-juce::MemoryBlock stateOf (juce::AudioPluginInstance& plugin)
+// The plug-in's own part of its saved state: the component's block without the trailer in which
+// the framework keeps Bypass (a zero, its data, its size, "JUCEPrivateData"). The framework applies
+// that trailer even when the plug-in refuses the block before it, so a change there alone does not
+// mean the state was taken.
+juce::MemoryBlock pluginPartOf (juce::AudioPluginInstance& plugin)
 {
-    juce::MemoryBlock block;
-    plugin.getStateInformation (block);
-    return block;
+    juce::MemoryBlock whole, component;
+    plugin.getStateInformation (whole);
+    const auto xml = juce::AudioProcessor::getXmlFromBinary (whole.getData(), (int) whole.getSize());
+    const auto* componentState = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+
+    if (componentState == nullptr || ! component.fromBase64Encoding (componentState->getAllSubText()))
+        return whole;
+
+    static constexpr char trailerName[] = "JUCEPrivateData";
+    constexpr auto nameLength = sizeof (trailerName) - 1;
+    const auto size = component.getSize();
+    const auto* bytes = static_cast<const char*> (component.getData());
+
+    if (size >= nameLength + 16 && std::memcmp (bytes + size - nameLength, trailerName, nameLength) == 0)
+    {
+        juce::uint64 privateSize = 0;
+        std::memcpy (&privateSize, bytes + size - nameLength - 8, 8);
+        privateSize = juce::ByteOrder::swapIfBigEndian (privateSize);
+
+        if (privateSize <= size - nameLength - 16)
+            component.setSize (size - nameLength - 16 - (size_t) privateSize);
+    }
+
+    return component;
 }
 } // namespace
 
 void HostSession::loadState (const juce::File& file)
 {
-    juce::MemoryBlock block;
-
-    if (! file.existsAsFile() || ! file.loadFileAsData (block))
-        throw HostError { "could not read state file " + file.getFullPathName() };
+    const auto block = readInputFile (file, maxStateFileBytes, "state file");
 
     // The VST3 hosting layer wraps the component's and the controller's state in one XML block;
     // anything else would be silently ignored, so say so instead.
@@ -265,10 +295,10 @@ void HostSession::loadState (const juce::File& file)
     if (xml == nullptr || ! xml->hasTagName ("VST3PluginState") || xml->getChildByName ("IComponent") == nullptr)
         throw HostError { file.getFullPathName() + " is not a state saved by kestrune-host" };
 
-    const auto before = stateOf (*instance);
+    const auto before = pluginPartOf (*instance);
     instance->setStateInformation (block.getData(), (int) block.getSize());
 
-    if (stateOf (*instance) != before)
+    if (pluginPartOf (*instance) != before)
         return;
 
     // Nothing changed: either the state holds what the plug-in already had, or the plug-in
@@ -277,13 +307,13 @@ void HostSession::loadState (const juce::File& file)
     // moves it.
     HostSession probe (bundle, sampleRate, blockSize);
 
-    for (auto* p : probe.visibleParameters())
+    for (auto* p : probe.instrumentParameters())
         p->setValueNotifyingHost (p->getValue() < 0.5f ? 0.7311f : 0.2689f);
 
-    const auto moved = stateOf (*probe.instance);
+    const auto moved = pluginPartOf (*probe.instance);
     probe.instance->setStateInformation (block.getData(), (int) block.getSize());
 
-    if (stateOf (*probe.instance) == moved)
+    if (pluginPartOf (*probe.instance) == moved)
         throw HostError { "the plug-in did not take the state in " + file.getFullPathName()
                           + " (its inner state is damaged or from another plug-in)" };
 }
@@ -453,20 +483,63 @@ juce::String decibelText (float gain)
 {
     return juce::Decibels::toString (juce::Decibels::gainToDecibels (gain, -200.0f), 1, -200.0f) + "FS";
 }
+juce::MemoryBlock readInputFile (const juce::File& file, juce::int64 maxBytes, const juce::String& kind, int exitCode)
+{
+    const auto path = file.getFullPathName();
+    // Not blocking on a pipe that has no writer: it is refused below like any other non-file.
+    const auto fd = ::open (path.toRawUTF8(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+
+    if (fd < 0)
+        throw HostError { "could not read " + kind + " " + path + ": " + juce::String (std::strerror (errno)), exitCode };
+
+    const juce::ScopeGuard closer { [fd] { ::close (fd); } };
+    struct stat info {};
+
+    if (::fstat (fd, &info) != 0 || ! S_ISREG (info.st_mode))
+        throw HostError { "could not read " + kind + " " + path + ": not a regular file", exitCode };
+
+    // Read to one byte past the limit, whatever the size said: the file may grow while it is read.
+    const auto tooLarge = [&] {
+        return HostError { kind + " " + path + " is larger than " + juce::String (maxBytes / (1024 * 1024)) + " MB",
+                           exitCode };
+    };
+
+    if (info.st_size > maxBytes)
+        throw tooLarge();
+
+    juce::MemoryBlock block ((size_t) info.st_size + 1);
+    size_t filled = 0;
+
+    for (;;)
+    {
+        if (filled == block.getSize())
+        {
+            if ((juce::int64) filled > maxBytes)
+                throw tooLarge();
+
+            block.setSize (std::min ((size_t) maxBytes + 1, filled * 2), false);
+        }
+
+        const auto got = ::read (fd, static_cast<char*> (block.getData()) + filled, block.getSize() - filled);
+
+        if (got < 0 && errno == EINTR)
+            continue;
+
+        if (got < 0)
+            throw HostError { "could not read " + kind + " " + path + ": " + juce::String (std::strerror (errno)), exitCode };
+
+        if (got == 0)
+            break;
+
+        filled += (size_t) got;
+    }
+
+    block.setSize (filled);
+    return block;
+}
+
 std::optional<double> parseNumber (const juce::String& text)
 {
-    const auto t = text.trim();
-
-    if (t.isEmpty() || ! t.containsOnly ("0123456789.-+eE"))
-        return std::nullopt;
-
-    char* end = nullptr;
-    const auto utf8 = t.toStdString();
-    const auto value = std::strtod (utf8.c_str(), &end);
-
-    if (end != utf8.c_str() + utf8.size() || ! std::isfinite (value))
-        return std::nullopt;
-
-    return value;
+    return kestrune::parseNumber (text.toStdString());
 }
 } // namespace host

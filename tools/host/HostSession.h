@@ -83,6 +83,11 @@ juce::var parametersAsJson (const HostSession&);
 
 juce::String decibelText (float gain);
 
+// The whole of a regular file of at most maxBytes; throws HostError (with exitCode) naming the kind
+// of file when it is missing, unreadable, a device, a pipe or a directory, or larger than that.
+juce::MemoryBlock readInputFile (const juce::File& file, juce::int64 maxBytes, const juce::String& kind,
+                                 int exitCode = exitFailure);
+
 // The whole text as one finite number (no trailing characters, no "inf" or "nan").
 std::optional<double> parseNumber (const juce::String& text);
 } // namespace host

@@ -275,16 +275,7 @@ std::vector<juce::MidiMessage> parse (const juce::MemoryBlock& block)
 
 std::vector<juce::MidiMessage> readMidiFileAsWritten (const juce::File& file)
 {
-    juce::FileInputStream stream (file);
-    juce::MemoryBlock block;
-
-    if (! file.existsAsFile() || ! stream.openedOk())
-        throw HostError { "could not read MIDI file " + file.getFullPathName() };
-
-    if (stream.getTotalLength() > maxMidiFileBytes)
-        throw HostError { file.getFullPathName() + " is too large for a MIDI file" };
-
-    stream.readIntoMemoryBlock (block);
+    const auto block = readInputFile (file, maxMidiFileBytes, "MIDI file");
 
     try
     {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace host
 {
@@ -63,7 +64,75 @@ mode_t modeForNewFile (const juce::File& target)
 }
 } // namespace
 
-OutputFile::OutputFile (const juce::File& target) : destination (target)
+// Writes straight to the file descriptor, checking every write, and flushes to disk and closes it
+// when it goes away; the first failure is left with the OutputFile for commit() to report.
+class OutputFile::Sink final : public juce::OutputStream
+{
+public:
+    Sink (OutputFile& file) : owner (file), fd (std::exchange (file.descriptor, -1)) { owner.streamOpen = true; }
+
+    ~Sink() override
+    {
+        if (::fsync (fd) != 0)
+            fail ("could not flush");
+
+        if (::close (fd) != 0)
+            fail ("could not close");
+
+        owner.streamOpen = false;
+    }
+
+    void flush() override {}   // nothing is held back here
+
+    juce::int64 getPosition() override { return position; }
+
+    bool setPosition (juce::int64 newPosition) override
+    {
+        if (! owner.failure.isEmpty() || ::lseek (fd, (off_t) newPosition, SEEK_SET) < 0)
+            return fail ("could not seek in");
+
+        position = newPosition;
+        return true;
+    }
+
+    bool write (const void* data, size_t numBytes) override
+    {
+        for (auto* bytes = static_cast<const char*> (data); numBytes > 0;)
+        {
+            if (! owner.failure.isEmpty())
+                return false;
+
+            const auto written = ::write (fd, bytes, numBytes);
+
+            if (written < 0 && errno == EINTR)
+                continue;
+
+            if (written <= 0)
+                return fail ("could not write");
+
+            bytes += written;
+            numBytes -= (size_t) written;
+            position += written;
+        }
+
+        return true;
+    }
+
+private:
+    OutputFile& owner;
+    const int fd;
+    juce::int64 position = 0;
+
+    bool fail (const char* what)
+    {
+        if (owner.failure.isEmpty())
+            owner.failure = juce::String (what) + " " + owner.destination.getFullPathName() + ": " + systemError();
+
+        return false;
+    }
+};
+
+OutputFile::OutputFile (const juce::File& target, const std::vector<juce::File>& inputs) : destination (target)
 {
     struct stat info {};
 
@@ -74,6 +143,16 @@ OutputFile::OutputFile (const juce::File& target) : destination (target)
 
         if (! S_ISREG (info.st_mode))
             throw HostError { target.getFullPathName() + " exists and is not a regular file", exitUsage };
+
+        // The same file under any name or link: replacing it would destroy what is being read.
+        for (const auto& input : inputs)
+        {
+            struct stat inputInfo {};
+
+            if (::stat (input.getFullPathName().toRawUTF8(), &inputInfo) == 0 && inputInfo.st_dev == info.st_dev
+                && inputInfo.st_ino == info.st_ino)
+                throw HostError { target.getFullPathName() + " is also an input; write to another file", exitUsage };
+        }
 
         // Write through a symbolic link rather than replacing the link itself.
         char resolved[PATH_MAX];
@@ -100,12 +179,15 @@ OutputFile::OutputFile (const juce::File& target) : destination (target)
     }
 
     temporary = juce::File (juce::String::fromUTF8 (pendingPath));
+    descriptor = fd;
     ::fchmod (fd, modeForNewFile (destination));
-    ::close (fd);
 }
 
 OutputFile::~OutputFile()
 {
+    if (descriptor >= 0)
+        ::close (descriptor);
+
     if (! committed && temporary != juce::File())
     {
         havePending = 0;
@@ -113,18 +195,27 @@ OutputFile::~OutputFile()
     }
 }
 
-std::unique_ptr<juce::FileOutputStream> OutputFile::createStream() const
+std::unique_ptr<juce::OutputStream> OutputFile::createStream()
 {
-    auto stream = std::make_unique<juce::FileOutputStream> (temporary);
+    jassert (descriptor >= 0);   // one stream per file
+    return std::make_unique<Sink> (*this);
+}
 
-    if (! stream->openedOk())
-        throw HostError { "could not write " + temporary.getFullPathName() + ": " + stream->getStatus().getErrorMessage() };
-
-    return stream;
+void OutputFile::throwIfFailed() const
+{
+    if (failure.isNotEmpty())
+        throw HostError { failure };
 }
 
 void OutputFile::commit()
 {
+    throwIfFailed();
+
+    // The stream flushes to disk and closes when it goes away: it must be gone before this.
+    jassert (descriptor < 0 && ! streamOpen);
+    if (descriptor >= 0 || streamOpen)
+        throw HostError { "could not finish " + destination.getFullPathName() };
+
     if (::rename (temporary.getFullPathName().toRawUTF8(), destination.getFullPathName().toRawUTF8()) != 0)
         throw HostError { "could not move the finished file to " + destination.getFullPathName() + ": " + systemError() };
 

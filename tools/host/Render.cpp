@@ -1,11 +1,13 @@
 #include "Commands.h"
 #include "MidiFileReader.h"
 #include "OutputFile.h"
+#include "core/MidiAppend.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@ constexpr double quietLevel = 1.0e-5;           // -100 dBFS
 constexpr double quietSeconds = 0.2;           // a default render ends after this long below quietLevel...
 constexpr double longestTailSeconds = 30.0;    // ... or this long after the last event
 constexpr double longestRenderSeconds = 24.0 * 3600.0;
+constexpr juce::int64 maxLaneFileBytes = 4 * 1024 * 1024;   // some hundred thousand points
 
 // A parameter change at a frame, applied before the block that holds the frame, as a host applies
 // its automation.
@@ -74,11 +77,14 @@ std::vector<AutomationPoint> readAutomation (const Options& options, const HostS
     {
         const auto& file = options.automationFile;
 
-        if (! file.existsAsFile())
-            throw HostError { "could not read automation file " + file.getFullPathName(), exitUsage };
+        const auto text = readInputFile (file, maxLaneFileBytes, "automation file", exitUsage);
+
+        // A NUL would silently end the text here: say so instead.
+        if (std::memchr (text.getData(), 0, text.getSize()) != nullptr)
+            throw HostError { file.getFullPathName() + " holds a NUL byte; automation files are text", exitUsage };
 
         juce::StringArray lines;
-        lines.addLines (file.loadFileAsString());
+        lines.addLines (text.toString());
 
         for (int i = 0; i < lines.size(); ++i)
         {
@@ -176,7 +182,8 @@ struct Levels
 int runRender (const Options& options)
 {
     const juce::File midiFile (options.positional[1]);
-    OutputFile out (juce::File (options.positional[2]));   // refuses a directory or device before any work
+    // Refuses a directory, a device or an input before any work.
+    OutputFile out (juce::File (options.positional[2]), { midiFile, options.stateFile, options.automationFile });
     const auto events = readMidiFileAsWritten (midiFile);
     const auto rate = options.sampleRate;
     const auto lastEventSeconds = events.empty() ? 0.0 : events.back().getTimeStamp();
@@ -261,7 +268,9 @@ int runRender (const Options& options)
                 continue;
 
             notes += message.isNoteOn() ? 1 : 0;
-            midi.addEvent (message, (int) std::max ((juce::int64) 0, frame - start));
+            // In time order: appended, not searched for, so a flood at one tick costs what spread events do.
+            kestrune::appendInOrder (midi, (int) std::max ((juce::int64) 0, frame - start), message.getRawData(),
+                                     message.getRawDataSize());
         }
 
         for (; nextPoint < automation.size() && automation[nextPoint].frame < start + frames; ++nextPoint)
@@ -272,7 +281,9 @@ int runRender (const Options& options)
 
         if (! fixedLength)
         {
-            for (int i = std::max (0, (int) (quietFrom - start)); i < frames; ++i)
+            // In 64 bits until it is known to fall inside this block: hours into a render, the
+            // difference no longer fits an int.
+            for (auto i = (int) std::clamp (quietFrom - start, (juce::int64) 0, (juce::int64) frames); i < frames; ++i)
             {
                 auto loud = false;
 
@@ -293,7 +304,10 @@ int runRender (const Options& options)
         levels.add (buffer, numOutputs, keep);
 
         if (! writer->writeFromAudioSampleBuffer (buffer, 0, keep))
-            throw HostError { "could not write " + out.target().getFullPathName() + " (is the disk full?)" };
+        {
+            out.throwIfFailed();
+            throw HostError { "could not write " + out.target().getFullPathName() };
+        }
 
         written += keep;
         progress.update (written, endFrame, finished || written >= endFrame);
