@@ -239,13 +239,16 @@ class SavedState:
     def write(self, block):
         if self.fmt == "vst3":
             self.chunks[b"Comp"] = block
-            encoded = base64.b64encode(vst3_container_bytes(self.header, self.chunks)).decode()
+            self.write_encoded(base64.b64encode(vst3_container_bytes(self.header, self.chunks)).decode())
         else:
-            encoded = juce_base64_encode(block)
+            self.write_encoded(juce_base64_encode(block))
+        self.block = block
+
+    def write_encoded(self, encoded):
+        """The text as it stands in the session, even one that decodes to nothing."""
         self.text = self.text[:self.span[0]] + encoded + self.text[self.span[1]:]
         self.span = (self.span[0], self.span[0] + len(encoded))
         self.file.write_text(self.text)
-        self.block = block
 
     def xml_span(self):
         """Where the binary XML block (magic, length, text, zero) sits in the state."""
@@ -651,8 +654,8 @@ def case_automation(box):
 
 
 def case_bad_state(box):
-    """A session whose saved state came from a build with another parameter set, or holds garbage,
-    reloads without a crash: missing values fall back to defaults, unknown ones are ignored,
+    """A session whose saved state came from a build with another parameter set, holds garbage or
+    lies about a size in the framework's own framing, reloads without a crash: missing values fall back to defaults, unknown ones are ignored,
     out-of-range ones are clamped."""
     saved = dict(DEFAULTS, instrument=2, attack=0.2, drift=0, volume=50, reverbMix=0)
     session = box.session("bad-state")
@@ -697,6 +700,22 @@ def case_bad_state(box):
     # VST3 values does not help: it is applied before the chunk, whose loading resyncs them.)
     check_values(report, DEFAULTS, "after loading a garbage state")
     check_audio(box.export_path("garbage"), DEFAULTS, seconds)
+
+    # A lying size where the framework reads its own framing: for the VST3, the 23 bytes of its
+    # trailer alone (a size of 2^40 + 1, then its name), which crashed Ardour on load; for the LV2, a
+    # negative size before the dot of the state string, which aborted it.
+    for path, data in pristine.items():
+        path.write_bytes(data)
+    for stale in session.glob("restored.*"):
+        stale.unlink()
+    state = SavedState(session, session.name, box.fmt)
+    if box.fmt == "vst3":
+        state.write(struct.pack("<Q", (1 << 40) + 1) + b"JUCEPrivateData")
+    else:
+        state.write_encoded("-5.AAAA")
+    report = box.run("reload", session, export="lying-size", seconds=seconds, snapshot="restored")
+    check_values(report, DEFAULTS, "after loading a state with a lying size")
+    check_audio(box.export_path("lying-size"), DEFAULTS, seconds)
 
 
 CASES = {"parameters": case_parameters, "render": case_render, "reload": case_reload, "bad-state": case_bad_state,
