@@ -1,11 +1,13 @@
 // Saved states built the way our own look, then given the features a hostile or broken file has:
 // invalid UTF-8, DTDs and entities, processing instructions, deep nesting, base64 and repeated
 // attributes, bad character references, oversized blocks, random byte and header damage.
+// Each block also goes in as the LV2 wrapper and the Standalone's settings file carry it.
 // Every block must leave every parameter finite and inside its range within 100 ms of CPU time;
 // a block with a feature our states never have must change nothing; a block with none must load
 // exactly the values it holds; and what is saved then must restore to the same values.
 #include "Fuzz.h"
 
+#include "core/NumberText.h"
 #include "core/ParameterTable.h"
 #include "core/PluginProcessor.h"
 #include "core/StateGuard.h"
@@ -200,7 +202,8 @@ private:
 
         if (known)
         {
-            const auto v = (float) juce::String (value).getDoubleValue();
+            const auto number = kestrune::parseNumber (value);
+            const auto v = number ? (float) *number : std::nanf ("");
             c.expected[(size_t) index] = hasValue && std::isfinite (v) ? kestrune::clampToRange (spec, v) : spec.defaultValue;
         }
         return result;
@@ -313,6 +316,69 @@ struct Instance
     std::array<std::atomic<float>*, numParameters> raw {};
 };
 
+// The block as the other doors carry it: the framework's base64 text, whose size prefix is sometimes
+// a lie (negative, huge, past the text, not a number) and whose text is sometimes cut short.
+std::string asBase64 (const Case& c, Rng& rng)
+{
+    auto text = juce::MemoryBlock (c.block.data(), c.block.size()).toBase64Encoding().toStdString();
+    const auto digits = text.substr (text.find ('.'));
+    static const char* const lies[] = { "-5", "2000000000", "2147483648", "4294967299", "99999999999999999999", "", "x", " 12" };
+
+    if (rng.chance (30))
+        text = lies[rng.below ((int) std::size (lies))] + digits;
+    else if (rng.chance (15))
+        text = std::to_string (c.block.size() + (size_t) rng.between (1, 64)) + digits;
+
+    if (rng.chance (15))
+        text.resize ((size_t) rng.below ((int) text.size() + 1));
+
+    return text;
+}
+
+// The LV2 wrapper's restore: the host's text decoded, the plug-in given the block only when the
+// decoder takes it.
+void throughLv2 (KestruneProcessor& processor, const std::string& text)
+{
+    juce::MemoryBlock block;
+    if (block.fromBase64Encoding (juce::String (text.data(), text.size())))
+        processor.setStateInformation (block.getData(), (int) block.getSize());
+}
+
+// The Standalone's start: its settings file read by the framework's PropertiesFile, the plug-in's
+// state taken from "filterState" and the audio setup parsed from "audioSetup". The file is
+// sometimes nested deep or cut short, as a damaged one would be.
+void throughStandaloneSettings (KestruneProcessor& processor, const std::string& text, Rng& rng, const juce::File& file)
+{
+    auto xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n<VALUE name=\"filterState\" val=\"" + text
+               + "\"/>\n<VALUE name=\"audioSetup\"><DEVICESETUP deviceType=\"ALSA\"/></VALUE>\n</PROPERTIES>\n";
+
+    if (rng.chance (10))
+    {
+        const auto depth = (size_t) rng.between (200, 60000);
+        std::string open, close;
+        for (size_t i = 0; i < depth; ++i)
+        {
+            open += "<a>";
+            close += "</a>";
+        }
+        xml.insert (xml.find ("</PROPERTIES>"), open + close);
+    }
+
+    if (rng.chance (10))
+        xml.resize ((size_t) rng.below ((int) xml.size() + 1));
+
+    file.replaceWithData (xml.data(), xml.size());
+    juce::PropertiesFile::Options options;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    juce::PropertiesFile settings (file, options);
+    juce::MemoryBlock block;
+
+    if (block.fromBase64Encoding (settings.getValue ("filterState")) && block.getSize() > 0)
+        processor.setStateInformation (block.getData(), (int) block.getSize());
+
+    settings.getXmlValue ("audioSetup");
+}
+
 bool closeEnough (const kestrune::ParameterSpec& spec, float actual, float expected)
 {
     return std::abs (actual - expected) <= 0.5f * spec.step + 1.0e-4f * (spec.end - spec.start);
@@ -326,7 +392,9 @@ Figures runStateFuzzer (const Options& options)
     Generator generator (rng);
     Figures figures;
     std::int64_t featureCounts[numFeatures] = {};
-    std::int64_t refusedChecked = 0, loadChecked = 0, roundTrips = 0;
+    std::int64_t refusedChecked = 0, loadChecked = 0, roundTrips = 0, doorBlocks = 0;
+    const juce::TemporaryFile settingsTemporary ("settings");
+    const auto& settingsFile = settingsTemporary.getFile();
 
     const auto report = [&] (const char* what, const Case& c) {
         ++figures.findings;
@@ -420,14 +488,41 @@ Figures runStateFuzzer (const Options& options)
                     break;
                 }
         }
+
+        // The same block through the other doors that reach the plug-in's state: after them too,
+        // every value is finite and in range.
+        if (figures.findings == 0)
+        {
+            const auto text = asBase64 (c, rng);
+            blockStarted();
+            const auto doorStart = threadCpuMs();
+            throughLv2 (target.processor, text);
+            throughStandaloneSettings (target.processor, text, rng, settingsFile);
+            const auto doorCpu = threadCpuMs() - doorStart;
+            blockFinished();
+            ++doorBlocks;
+
+            const auto values = target.values();
+            for (int i = 0; i < numParameters; ++i)
+                if (! (std::isfinite (values[(size_t) i]) && values[(size_t) i] >= parameterTable[i].start
+                       && values[(size_t) i] <= parameterTable[i].end))
+                {
+                    report ("through the LV2 or Standalone door, a parameter left its range", c);
+                    break;
+                }
+
+            if (doorCpu > 200.0)
+                report ("the LV2 and Standalone doors took more than 200 ms of CPU time", c);
+        }
         setCurrentInput (nullptr, 0);
     }
 
     figures.seconds = elapsed();
     for (int f = 0; f < numFeatures; ++f)
         std::printf ("  %-28s %lld blocks\n", featureNames[f], (long long) featureCounts[f]);
-    std::printf ("  checked: %lld refused unchanged, %lld plain states loaded exactly, %lld save/restore round trips\n",
-                 (long long) refusedChecked, (long long) loadChecked, (long long) roundTrips);
+    std::printf ("  checked: %lld refused unchanged, %lld plain states loaded exactly, %lld save/restore round trips,\n"
+                 "           %lld through the LV2 restore and the Standalone's settings file\n",
+                 (long long) refusedChecked, (long long) loadChecked, (long long) roundTrips, (long long) doorBlocks);
     return figures;
 }
 } // namespace fuzz
