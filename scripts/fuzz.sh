@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with AddressSanitizer and UndefinedBehaviorSanitizer, then runs the state fuzzer
-# and the MIDI fuzzer for the given number of seconds each (default 300; CI runs a shorter slice).
+# (each state through the processor, the LV2 restore and the Standalone's settings file) and the MIDI
+# fuzzer for the given number of seconds each (default 300; CI runs a shorter slice).
 #   bash scripts/fuzz.sh [SECONDS] [SEED]
 # Without a seed each run draws its own and prints it; the same seed repeats a run. A finding ends
 # the run with a non-zero status. The input that crashed, hung or broke a check is left in

@@ -1,9 +1,13 @@
 // Blocks of random MIDI at random rates (8 to 384 kHz) and sizes (0 to 8192 samples): notes on
 // every channel, floods of up to 10,000 events, controllers the engine reads and ones it ignores,
 // system exclusive and malformed bytes, events outside the block, parameter changes and instrument
-// switches between blocks. Every output sample must be a finite number.
+// switches between blocks; and now and then a whole Standard MIDI File through the host program's
+// reader and its way of handing a file's events to the plug-in. Every output sample must be a
+// finite number.
 #include "Fuzz.h"
 
+#include "MidiFileReader.h"
+#include "core/MidiAppend.h"
 #include "core/ParameterTable.h"
 #include "core/PluginProcessor.h"
 
@@ -79,6 +83,133 @@ void addEvent (Rng& rng, juce::MidiBuffer& midi, int numSamples)
     }
 }
 
+void variableLength (std::vector<juce::uint8>& out, juce::uint32 value)
+{
+    juce::uint8 groups[4];
+    int n = 0;
+    do
+        groups[n++] = (juce::uint8) (value & 0x7f);
+    while ((value >>= 7) != 0 && n < 4);
+    while (n > 0)
+        out.push_back ((juce::uint8) (groups[--n] | (n > 0 ? 0x80 : 0)));
+}
+
+void bigEndian (std::vector<juce::uint8>& out, juce::uint32 value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back ((juce::uint8) (value >> (8 * i)));
+}
+
+// A Standard MIDI File as a user might hand the host program one: mostly well formed, with
+// running status, tempo changes (0 among them), system exclusive, gaps of hours, floods at one
+// tick, a division of any kind; sometimes with a wrong header, a cut end or flipped bytes.
+std::vector<juce::uint8> midiFile (Rng& rng)
+{
+    std::vector<juce::uint8> file { 'M', 'T', 'h', 'd', 0, 0, 0, 6 };
+    const int tracks = rng.between (1, 3);
+    bigEndian (file, (juce::uint32) (rng.chance (95) ? rng.below (3) : rng.below (65536)), 2);
+    bigEndian (file, (juce::uint32) (rng.chance (95) ? tracks : rng.below (5)), 2);
+    const juce::uint32 divisions[] = { 96, 480, 960, 1, 0, 0xe728, 0xe700, 0xe250, 0x8000 + (juce::uint32) rng.below (0x8000) };
+    bigEndian (file, rng.chance (80) ? divisions[rng.below (3)] : divisions[rng.below ((int) std::size (divisions))], 2);
+
+    for (int t = 0; t < tracks; ++t)
+    {
+        std::vector<juce::uint8> track;
+        const int events = rng.chance (5) ? rng.between (1000, 20000) : rng.below (200);
+        for (int i = 0; i < events; ++i)
+        {
+            const int gap = rng.below (100);
+            variableLength (track, gap < 60 ? 0u : gap < 97 ? (juce::uint32) rng.below (2000) : (juce::uint32) rng.next() & 0x0fffffffu);
+            switch (rng.below (12))
+            {
+                case 0:   // tempo
+                {
+                    const juce::uint32 tempo = rng.chance (3) ? 0u : (juce::uint32) rng.between (1, 0xffffff);
+                    track.insert (track.end(), { 0xff, 0x51, 0x03 });
+                    bigEndian (track, tempo, 3);
+                    break;
+                }
+                case 1:   // system exclusive
+                {
+                    const int length = rng.below (40);
+                    track.push_back (rng.chance (80) ? 0xf0 : 0xf7);
+                    variableLength (track, (juce::uint32) length);
+                    for (int b = 0; b < length; ++b)
+                        track.push_back ((juce::uint8) (b == length - 1 ? 0xf7 : rng.below (128)));
+                    break;
+                }
+                case 2:   // running status: data bytes only
+                    track.insert (track.end(), { (juce::uint8) rng.below (128), (juce::uint8) rng.below (128) });
+                    break;
+                case 3:
+                    track.push_back ((juce::uint8) rng.below (256));
+                    break;
+                default:  // note on or off, controller
+                {
+                    const juce::uint8 kinds[] = { 0x90, 0x80, 0xb0 };
+                    track.insert (track.end(), { (juce::uint8) (kinds[rng.below (3)] | rng.below (16)),
+                                                 (juce::uint8) rng.below (128), (juce::uint8) rng.below (128) });
+                }
+            }
+        }
+        if (rng.chance (90))
+            track.insert (track.end(), { 0x00, 0xff, 0x2f, 0x00 });
+
+        file.insert (file.end(), { 'M', 'T', 'r', 'k' });
+        bigEndian (file, rng.chance (97) ? (juce::uint32) track.size() : (juce::uint32) rng.next(), 4);
+        file.insert (file.end(), track.begin(), track.end());
+    }
+
+    if (rng.chance (5))
+        file.resize ((size_t) rng.below ((int) file.size() + 1));
+    if (rng.chance (5))
+        for (int i = rng.between (1, 8); i > 0 && ! file.empty(); --i)
+            file[(size_t) rng.below ((int) file.size())] ^= (juce::uint8) (1 << rng.below (8));
+
+    return file;
+}
+
+// The host program's path from a file to the plug-in: its reader, then each block's events gathered
+// in time order and appended in one pass, at 64-bit frame positions (a file's last events may lie
+// hours in). Renders the blocks that hold events, at most 32 of them. False when a sample is not a
+// finite number.
+bool renderThroughHostReader (const std::vector<juce::uint8>& bytes, KestruneProcessor& processor,
+                              juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    std::vector<juce::MidiMessage> events;
+    try
+    {
+        events = host::readMidiFileAsWritten (juce::MemoryBlock (bytes.data(), bytes.size()), "fuzz.mid");
+    }
+    catch (const host::HostError&)
+    {
+        return true;   // refused with a message, as it should be
+    }
+
+    constexpr double rate = 48000.0;
+    constexpr int block = 512;
+    buffer.setSize (2, block, false, false, true);
+    size_t next = 0;
+
+    for (int rendered = 0; rendered < 32 && next < events.size(); ++rendered)
+    {
+        const auto frameOf = [&] (size_t i) { return (juce::int64) std::llround (events[i].getTimeStamp() * rate); };
+        const auto start = frameOf (next) - frameOf (next) % block;
+        midi.clear();
+        for (; next < events.size() && frameOf (next) < start + block; ++next)
+            if (! events[next].isMetaEvent())
+                kestrune::appendInOrder (midi, (int) (frameOf (next) - start), events[next].getRawData(), events[next].getRawDataSize());
+
+        buffer.clear();
+        processor.processBlock (buffer, midi);
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < block; ++i)
+                if (! std::isfinite (buffer.getSample (ch, i)))
+                    return false;
+    }
+    return true;
+}
+
 void changeParameters (Rng& rng, KestruneProcessor& processor)
 {
     const int changes = rng.between (1, 3);
@@ -103,7 +234,10 @@ Figures runMidiFuzzer (const Options& options)
 
     double rate = 44100.0;
     int prepared = maxBlock;
-    std::int64_t segmentEnd = 0, samples = 0, events = 0, rateChanges = 0;
+    std::int64_t segmentEnd = 0, samples = 0, events = 0, rateChanges = 0, files = 0;
+    KestruneProcessor fileProcessor;
+    fileProcessor.prepareToPlay (48000.0, 512);
+    juce::AudioBuffer<float> fileBuffer (2, 512);
     float peak = 0.0f;
 
     const auto start = juce::Time::getMillisecondCounterHiRes();
@@ -161,11 +295,32 @@ Figures runMidiFuzzer (const Options& options)
 
         ++figures.blocks;
         samples += numSamples;
+
+        // Now and then a whole file through the host program's reader instead.
+        if (figures.findings == 0 && rng.chance (4))
+        {
+            const auto file = midiFile (rng);
+            setCurrentInput (file.data(), file.size());
+            blockStarted();
+            const auto cpuStart = threadCpuMs();
+            const auto finite = renderThroughHostReader (file, fileProcessor, fileBuffer, midi);
+            const auto cpu = threadCpuMs() - cpuStart;
+            blockFinished();
+            setCurrentInput (nullptr, 0);
+            ++files;
+
+            if (! finite || cpu > 2000.0)
+            {
+                ++figures.findings;
+                std::fprintf (stderr, "fuzz midi: file %lld (seed %llu): %s\n", (long long) files, (unsigned long long) options.seed,
+                              finite ? "the reader and render took more than 2 s of CPU time" : "a sample is not a finite number");
+            }
+        }
     }
 
     figures.seconds = elapsed();
-    std::printf ("  %lld samples, %lld events, %lld rate changes, output peak %.3f\n",
-                 (long long) samples, (long long) events, (long long) rateChanges, (double) peak);
+    std::printf ("  %lld samples, %lld events, %lld rate changes, output peak %.3f, %lld files through the host's reader\n",
+                 (long long) samples, (long long) events, (long long) rateChanges, (double) peak, (long long) files);
     return figures;
 }
 } // namespace fuzz

@@ -275,20 +275,22 @@ std::vector<juce::MidiMessage> parse (const juce::MemoryBlock& block)
 
 std::vector<juce::MidiMessage> readMidiFileAsWritten (const juce::File& file)
 {
-    const auto block = readInputFile (file, maxMidiFileBytes, "MIDI file");
+    return readMidiFileAsWritten (readInputFile (file, maxMidiFileBytes, "MIDI file"), file.getFullPathName());
+}
 
+std::vector<juce::MidiMessage> readMidiFileAsWritten (const juce::MemoryBlock& bytes, const juce::String& name)
+{
     try
     {
-        return parse (block);
+        return parse (bytes);
     }
     catch (const Damaged& d)
     {
-        throw HostError { file.getFullPathName() + " is not a Standard MIDI File"
-                          + (d.what.isEmpty() ? juce::String() : " (" + d.what + ")") };
+        throw HostError { name + " is not a Standard MIDI File" + (d.what.isEmpty() ? juce::String() : " (" + d.what + ")") };
     }
     catch (const BadTiming& t)
     {
-        throw HostError { file.getFullPathName() + " has timing that gives no playing times: " + t.what };
+        throw HostError { name + " has timing that gives no playing times: " + t.what };
     }
 }
 } // namespace host

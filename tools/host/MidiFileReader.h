@@ -15,4 +15,7 @@ namespace host
 // Throws HostError when the file cannot be read, is not a Standard MIDI File, or has timing that
 // gives no finite times (a division or a tempo of 0).
 std::vector<juce::MidiMessage> readMidiFileAsWritten (const juce::File& file);
+
+// The same for a file's bytes already read; name stands for the file in the messages.
+std::vector<juce::MidiMessage> readMidiFileAsWritten (const juce::MemoryBlock& bytes, const juce::String& name);
 } // namespace host
