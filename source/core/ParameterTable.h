@@ -12,7 +12,7 @@ namespace kestrune
 {
 enum class ParameterKind { choice, floating, boolean };
 
-struct ParameterSpec
+struct ParameterRow
 {
     const char* id;
     const char* name;
@@ -25,7 +25,7 @@ struct ParameterSpec
 
 constexpr int numParameters = 12;
 
-constexpr ParameterSpec parameterTable[numParameters] = {
+constexpr ParameterRow parameterTable[numParameters] = {
     { "instrument", "Instrument",   ParameterKind::choice,   0.0f,   7.0f,   1.0f,   1.0f, 0.0f,  "",  &EngineParameters::instrument },
     { "attack",     "Attack",       ParameterKind::floating, 0.001f, 1.0f,   0.001f, 0.4f, 0.01f, "s", &EngineParameters::attack },
     { "release",    "Release",      ParameterKind::floating, 0.01f,  3.0f,   0.01f,  0.4f, 0.3f,  "s", &EngineParameters::release },
@@ -44,14 +44,14 @@ constexpr ParameterSpec parameterTable[numParameters] = {
 constexpr const char* instrumentChoices[] = { "BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES" };
 
 // A raw value inside the parameter's range; a value that is not a number reads as the range's start.
-inline float clampToRange (const ParameterSpec& spec, float value) noexcept
+inline float clampToRange (const ParameterRow& spec, float value) noexcept
 {
     if (! std::isfinite (value))
         return spec.start;
     return value < spec.start ? spec.start : (value > spec.end ? spec.end : value);
 }
 
-inline const ParameterSpec* findParameterSpec (const char* id) noexcept
+inline const ParameterRow* findParameterRow (const char* id) noexcept
 {
     for (const auto& spec : parameterTable)
         if (std::strcmp (spec.id, id) == 0)

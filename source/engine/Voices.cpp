@@ -1,4 +1,4 @@
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 #include "engine/SampledVoice.h"
 #include "engine/Synth.h"
 

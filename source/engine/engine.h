@@ -15,4 +15,4 @@
 
 #pragma once
 
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"

@@ -15,4 +15,4 @@
 
 #pragma once
 
-#include "samplebank/SampleBank.h"
+#include "samplebank/Bank.h"
