@@ -51,8 +51,8 @@ juce::StringArray choicesOf (const kestrune::ParameterRow& spec)
     juce::StringArray choices;
 
     if (spec.kind == kestrune::ParameterKind::choice)
-        for (const auto* choice : kestrune::instrumentChoices)
-            choices.add (choice);
+        for (const auto& row : instrumentTable)
+            choices.add (row.name);
 
     return choices;
 }
