@@ -9,7 +9,7 @@ set(KESTRUNE_PACKAGE_MAINTAINER "Kestrune maintainers <kestrune@zarnithquorlebre
 set(kestrune_pkg_dir "${CMAKE_CURRENT_SOURCE_DIR}/packaging")
 set(kestrune_pkg_out "${CMAKE_CURRENT_BINARY_DIR}/packaging")
 set(kestrune_docdir "${CMAKE_INSTALL_DATADIR}/doc/kestrune")
-get_target_property(kestrune_product Kestrune JUCE_PRODUCT_NAME)
+set(kestrune_product "${KESTRUNE_PRODUCT_NAME}")
 
 # Bundles: the folder each wrapper's library sits in, as JUCE lays them out.
 install(DIRECTORY "$<TARGET_FILE_DIR:Kestrune_VST3>/../../"
@@ -48,13 +48,16 @@ install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/assets/icon_kestrune_bagpipe_64.png"
 install(FILES "${kestrune_pkg_dir}/copyright" "${CMAKE_CURRENT_SOURCE_DIR}/assets/LICENSE-samples.md"
         DESTINATION "${kestrune_docdir}")
 
-# Debian wants changelog and man pages compressed without a timestamp, so each build is the same.
+# The changelog and the man page take the version and the product's name from the project. Debian
+# wants them compressed without a timestamp, so each build is the same.
 find_program(KESTRUNE_GZIP gzip REQUIRED)
+string(REPLACE " " "\\ " KESTRUNE_PRODUCT_NAME_ESCAPED "${KESTRUNE_PRODUCT_NAME}")
 set(kestrune_generated "")
 foreach(source IN ITEMS changelog kestrune.1)
+    configure_file("${kestrune_pkg_dir}/${source}.in" "${kestrune_pkg_out}/${source}" @ONLY)
     add_custom_command(OUTPUT "${kestrune_pkg_out}/${source}.gz"
-        COMMAND "${KESTRUNE_GZIP}" -9nc "${kestrune_pkg_dir}/${source}" > "${kestrune_pkg_out}/${source}.gz"
-        DEPENDS "${kestrune_pkg_dir}/${source}")
+        COMMAND "${KESTRUNE_GZIP}" -9nc "${kestrune_pkg_out}/${source}" > "${kestrune_pkg_out}/${source}.gz"
+        DEPENDS "${kestrune_pkg_out}/${source}")
     list(APPEND kestrune_generated "${kestrune_pkg_out}/${source}.gz")
 endforeach()
 install(FILES "${kestrune_pkg_out}/changelog.gz" DESTINATION "${kestrune_docdir}")
@@ -80,7 +83,7 @@ add_custom_target(kestrune_package_files ALL DEPENDS ${kestrune_generated})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrune)
-set(CPACK_PACKAGE_VENDOR "ZarnithQuorleBrefton")
+set(CPACK_PACKAGE_VENDOR "${KESTRUNE_COMPANY}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${KESTRUNE_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "multi-instrument software instrument (VST3, LV2, standalone)")

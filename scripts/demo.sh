@@ -5,30 +5,32 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 bash "$ROOT/scripts/setup.sh"
-configure
+# The plug-in alone, in the build folder the tests use: scripts/test.sh turns the tests on there and
+# reuses everything built here.
+configure -DBUILD_TESTING=OFF
 echo "Building (log: $BUILD/demo-build.log) ..."
 build --target Kestrune_VST3 Kestrune_Standalone kestrune-host $( [ "${KESTRUNE_LV2:-ON}" = OFF ] || echo Kestrune_LV2 ) \
   > "$BUILD/demo-build.log" 2>&1 || { tail -40 "$BUILD/demo-build.log"; exit 1; }
+# The product's name and where the build put each artefact.
+source "$BUILD/kestrune-build.sh"
 
-ARTEFACTS="$BUILD/Kestrune_artefacts/Release"
-NAME="Zarnith Quorle Kestrune"
-VST3_DEST="$HOME/.vst3/$NAME.vst3"
+VST3_DEST="$HOME/.vst3/$KESTRUNE_PRODUCT_NAME.vst3"
 mkdir -p "$HOME/.vst3"
 rm -rf "$VST3_DEST"
-cp -r "$ARTEFACTS/VST3/$NAME.vst3" "$VST3_DEST"
+cp -r "$KESTRUNE_VST3_BUNDLE" "$VST3_DEST"
 echo "Installed the VST3 plug-in:   $VST3_DEST"
-if [ -d "$ARTEFACTS/LV2/$NAME.lv2" ]; then
+if [ -n "$KESTRUNE_LV2_BUNDLE" ] && [ -d "$KESTRUNE_LV2_BUNDLE" ]; then
+  LV2_DEST="$HOME/.lv2/$KESTRUNE_PRODUCT_NAME.lv2"
   mkdir -p "$HOME/.lv2"
-  rm -rf "$HOME/.lv2/$NAME.lv2"
-  cp -r "$ARTEFACTS/LV2/$NAME.lv2" "$HOME/.lv2/"
-  echo "Installed the LV2 plug-in:    $HOME/.lv2/$NAME.lv2"
+  rm -rf "$LV2_DEST"
+  cp -r "$KESTRUNE_LV2_BUNDLE" "$LV2_DEST"
+  echo "Installed the LV2 plug-in:    $LV2_DEST"
 fi
-echo "Standalone application:       $ARTEFACTS/Standalone/$NAME"
+echo "Standalone application:       $KESTRUNE_STANDALONE"
 
 OUT="$ROOT/out/demo"
 mkdir -p "$OUT"
 python3 "$ROOT/scripts/demo_midi.py" "$OUT"
-HOST="$BUILD/tools/host/kestrune-host"
 for instrument in BAGPIPES RECORDER HARP GUITAR ORGAN HORN CHANT RHODES; do
   midi="$OUT/phrase.mid"
   extra=()
@@ -37,6 +39,6 @@ for instrument in BAGPIPES RECORDER HARP GUITAR ORGAN HORN CHANT RHODES; do
     RHODES) midi="$OUT/phrase-modwheel.mid" ;;
   esac
   file="$OUT/$(echo "$instrument" | tr 'A-Z' 'a-z').wav"
-  "$HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" --tail 2 --float >/dev/null
+  "$KESTRUNE_HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" --tail 2 --float >/dev/null
   echo "Rendered $instrument:$(printf '%*s' $((10 - ${#instrument})) '') $file"
 done

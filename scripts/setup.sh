@@ -11,15 +11,15 @@ mkdir -p "$CACHE" "$APTDIR"
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
+# What a plain build of the plug-in, the host program and the package needs.
 PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates libx11-dev libxext-dev
   libxrandr-dev libxinerama-dev libxcursor-dev libfreetype-dev libfontconfig-dev libasound2-dev
-  zlib1g-dev libpng-dev libjpeg-dev xvfb xauth fonts-dejavu-core python3 dpkg-dev libgtest-dev libxtst6
-  file help2man
+  zlib1g-dev libpng-dev libjpeg-dev fonts-dejavu-core python3 dpkg-dev file help2man
   ${KESTRUNE_EXTRA_PACKAGES:-})
-# The tests also drive the plug-in in a real DAW and compare against a reference synthesiser, read
-# the LV2 bundle as LV2 hosts do and check the Debian package.
+# The tests also need GoogleTest and a virtual display, drive the plug-in in a real DAW, compare
+# against a reference synthesiser, read the LV2 bundle as LV2 hosts do and check the Debian package.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
-  PACKAGES+=(ardour fluidsynth fluid-soundfont-gm lilv-utils lintian)
+  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth fluid-soundfont-gm lilv-utils lintian)
 fi
 
 missing=()
@@ -89,7 +89,8 @@ mkdir -p "$ROOT/.deps" && echo "$JUCE_DIR" > "$ROOT/.deps/juce-dir"
 VST3_VER=3.7.10.14+~4.13.3-4
 VST3_DIR="$CACHE/vst3sdk-3.7.10"
 VALIDATOR="$CACHE/validator/validator"
-if [ ! -x "$VALIDATOR" ]; then
+# Steinberg's validator checks the built bundle in the tests.
+if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ] && [ ! -x "$VALIDATOR" ]; then
   dl="$CACHE/dl-vst3"; mkdir -p "$dl"
   if ! ls "$dl"/vst3sdk_*.orig.tar.* >/dev/null 2>&1; then
     prepare_apt

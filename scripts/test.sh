@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 KESTRUNE_WITH_TEST_HOSTS=1 bash "$ROOT/scripts/setup.sh"
-configure
+configure -DBUILD_TESTING=ON
 build
 cd "$BUILD"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \

@@ -40,7 +40,7 @@ KestruneProcessor::KestruneProcessor()
 
 KestruneProcessor::~KestruneProcessor() = default;
 
-const juce::String KestruneProcessor::getName() const { return "Zarnith Quorle Kestrune"; }
+const juce::String KestruneProcessor::getName() const { return JucePlugin_Name; }
 
 void KestruneProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
 {

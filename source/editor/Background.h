@@ -6,7 +6,8 @@ namespace backgroundText
 {
     inline constexpr const char* title = "ZARNITH://KESTRUNE";
     inline constexpr const char* subtitle = "MULTI-INSTRUMENT SAMPLER";
-    inline constexpr const char* version = "v1.0.0";
+    // The version the project is built as.
+    inline constexpr const char* version = "v" JucePlugin_VersionString;
     inline constexpr const char* section = "// CONTROLS";
     inline constexpr const char* credit = "SAMPLES: FLUIDR3 GM SOUNDFONT // MIT LICENCE";
 }

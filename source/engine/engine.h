@@ -3,7 +3,6 @@
 
   ID:                 engine
   vendor:             zarnithquorlebrefton
-  version:            1.0.0
   name:               Kestrune sound engine
   description:        Voices, MIDI handling, expression, synthesis, drone, output stage and reverb.
   license:            AGPLv3

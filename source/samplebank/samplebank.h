@@ -3,7 +3,6 @@
 
   ID:                 samplebank
   vendor:             zarnithquorlebrefton
-  version:            1.0.0
   name:               Kestrune sample bank
   description:        The embedded recordings decoded into zones, and the zone lookup.
   license:            AGPLv3

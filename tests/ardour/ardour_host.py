@@ -28,12 +28,15 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+from urllib.parse import unquote
 
 HERE = Path(__file__).resolve().parent
 LUA_BIN = shutil.which("ardour7-lua")
 ARDOUR_LIB = Path("/usr/lib/ardour7")
 # Where Ardour looks for VST3 bundles besides ~/.vst3 (LV2: lilv's default path).
 SYSTEM_VST3 = [Path("/usr/local/lib/vst3"), Path("/usr/lib/vst3")]
+# Where the Debian package installs each format.
+SYSTEM_FOLDER = {"vst3": Path("/usr/lib/vst3"), "lv2": Path("/usr/lib/lv2")}
 SAMPLE_RATE = 48000
 # 64 frames (1.3 ms): the instrument starts every note of a block at the block's first sample,
 # so the block must be shorter than the 2 ms onset tolerance.
@@ -387,7 +390,7 @@ class Report:
         self.seconds = seconds
         self.controls = []    # (name, value, lower, upper, default, kind)
         self.done = False
-        self.latency = self.buffer = self.plugin = self.state = None
+        self.latency = self.buffer = self.plugin = self.path = self.state = None
         for line in stdout.splitlines():
             if not line.startswith("KT "):
                 continue
@@ -401,6 +404,8 @@ class Report:
                 self.buffer = int(rest)
             elif kind == "PLUGIN":
                 self.plugin = rest
+            elif kind == "PATH":
+                self.path = rest
             elif kind == "DONE":
                 self.done = True
 
@@ -561,6 +566,11 @@ def case_parameters(box):
     identity = f"{PLUGIN_NAME}|{VST3_CLASS_ID if box.fmt == 'vst3' else LV2_URI}"
     if report.plugin != identity:
         raise Failure(f"Ardour found {report.plugin!r}, expected {identity!r}")
+    # The copy Ardour loaded: the sandbox's, or with none given the system folder's, never a user's.
+    folder = str(box.bundle) if box.bundle else str(SYSTEM_FOLDER[box.fmt] / f"{PLUGIN_NAME}.{box.fmt}")
+    if not report.path or not unquote(report.path).removeprefix("file://").startswith(folder):
+        raise Failure(f"Ardour loaded the plug-in from {report.path!r}, expected {folder}")
+    print(f"loaded from {report.path}")
     for name, value, lower, upper, default, kind in report.controls:
         print(f"  {name:14s} {value:<10.6g} range {lower:g}..{upper:g} default {default:g} ({kind})")
     own = report.own_controls()

@@ -94,6 +94,7 @@ local route, insert = instrument_insert ()
 if not insert then fail ("no instrument in the session") end
 local plugin = insert:plugin (0)
 print ("KT PLUGIN " .. plugin:name () .. "|" .. plugin:unique_id ())
+print ("KT PATH " .. plugin:get_info ().path)
 print ("KT LATENCY " .. insert:signal_latency () .. "|" .. route:signal_latency ())
 
 -- The instrument's controls as Ardour offers them: plug-in ports (VST3 parameters, LV2 control

@@ -2,8 +2,6 @@
 
 #include "engine/SoundEngine.h"
 
-#include <juce_dsp/juce_dsp.h>
-
 #include <cmath>
 
 // The engine written out formula by formula, with no caching or shortcuts: every value is computed
@@ -25,7 +23,7 @@ public:
         lastNote = -1;
         for (auto& v : voices)
             v.active = false;
-        reverb.prepare ({ rate, 512, 2 });
+        reverb.setSampleRate (rate);
     }
 
     void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi, const EngineParameters& p,
@@ -136,11 +134,10 @@ public:
                 buffer.addSample (ch, s, y);
         }
 
-        if (buffer.getNumChannels() == 1 || buffer.getNumChannels() == 2)
-        {
-            juce::dsp::AudioBlock<float> block (buffer);
-            reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
-        }
+        if (buffer.getNumChannels() == 1)
+            reverb.processMono (buffer.getWritePointer (0), buffer.getNumSamples());
+        else if (buffer.getNumChannels() == 2)
+            reverb.processStereo (buffer.getWritePointer (0), buffer.getWritePointer (1), buffer.getNumSamples());
         buffer.applyGain (Engine::outputTrim);
     }
 
@@ -168,7 +165,7 @@ private:
     float modWheel = 0, toneState = 0, focusGain = 1;
     double dronePosition = 0, sr = 44100.0;
     float attackStep = 0, releaseStep = 0, ornamentAmount = 0, glideStep = 0, driftAmount = 0;
-    juce::dsp::Reverb reverb;
+    juce::Reverb reverb;
 
     void applyEvent (const juce::MidiMessageMetadata& event)
     {

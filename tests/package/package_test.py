@@ -163,14 +163,24 @@ def check_lintian(deb):
             print(f"accepted: {tag}: {reason}")
 
 
-def check_lv2info():
+def system_only_env(work):
+    """The environment of a user with no plug-ins of their own: a fresh HOME and XDG folders and no
+    plug-in paths, so a host can find only what the package installed, never a copy in the caller's
+    ~/.lv2 or ~/.vst3."""
+    home = Path(work) / "home"
+    env = {k: v for k, v in os.environ.items() if k not in ("LV2_PATH", "VST3_PATH")}
+    env.update(HOME=str(home), XDG_CONFIG_HOME=str(home / ".config"), XDG_CACHE_HOME=str(home / ".cache"),
+               XDG_DATA_HOME=str(home / ".local/share"))
+    return env
+
+
+def check_lv2info(work):
     """lilv, which LV2 hosts read bundles with, finds the installed LV2 on its default path, and the
     maintainer's details point nowhere they should not (an empty IRI resolves to the .ttl file)."""
     if shutil.which("lv2info") is None:
         print("lv2info (lilv-utils) is not installed: not checked")
         return
-    env = {k: v for k, v in os.environ.items() if k != "LV2_PATH"}
-    text = run("lv2info", LV2_URI, env=env).stdout
+    text = run("lv2info", LV2_URI, env=system_only_env(work)).stdout
     bundle = re.search(r"^\s*Bundle:\s+(\S+)", text, re.M)
     expected = "file://" + LV2.replace(" ", "%20") + "/"
     if not bundle or bundle.group(1) != expected:
@@ -228,7 +238,7 @@ def main():
         run("dpkg", "-i", deb)
         installed = True
         run("/usr/bin/kestrune-host", "--help")
-        check_lv2info()
+        check_lv2info(work)
         if shutil.which("ardour7-lua") is None:
             print("SKIP: Ardour (ardour7-lua) is not installed: the installed plug-ins were not loaded")
             status = SKIP
