@@ -1,5 +1,4 @@
 #include "core/PluginProcessor.h"
-#include "editor/PluginEditor.h"
 
 #include <cstdlib>
 #include <thread>
@@ -120,7 +119,6 @@ bool KestruneProcessor::acceptsMidi() const { return true; }
 bool KestruneProcessor::producesMidi() const { return false; }
 bool KestruneProcessor::isMidiEffect() const { return false; }
 
-juce::AudioProcessorEditor* KestruneProcessor::createEditor() { return new KestruneEditor (*this); }
 bool KestruneProcessor::hasEditor() const { return true; }
 
 int KestruneProcessor::getNumPrograms() { return 1; }
@@ -133,9 +131,4 @@ bool KestruneProcessor::isBusesLayoutSupported (const BusesLayout& layouts) cons
 {
     const auto out = layouts.getMainOutputChannelSet();
     return out == juce::AudioChannelSet::mono() || out == juce::AudioChannelSet::stereo();
-}
-
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
-{
-    return new KestruneProcessor();
 }

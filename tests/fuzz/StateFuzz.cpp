@@ -142,7 +142,7 @@ private:
         }
     }
 
-    std::string number (const kestrune::ParameterSpec& spec)
+    std::string number (const kestrune::ParameterRow& spec)
     {
         char text[64];
         switch (rng.below (10))
@@ -313,7 +313,7 @@ struct Instance
     std::array<std::atomic<float>*, numParameters> raw {};
 };
 
-bool closeEnough (const kestrune::ParameterSpec& spec, float actual, float expected)
+bool closeEnough (const kestrune::ParameterRow& spec, float actual, float expected)
 {
     return std::abs (actual - expected) <= 0.5f * spec.step + 1.0e-4f * (spec.end - spec.start);
 }
