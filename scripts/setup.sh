@@ -14,12 +14,12 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 # What a plain build of the plug-in, the host program and the package needs.
 PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates libx11-dev libxext-dev
   libxrandr-dev libxinerama-dev libxcursor-dev libfreetype-dev libfontconfig-dev libasound2-dev
-  zlib1g-dev libpng-dev libjpeg-dev fonts-dejavu-core python3 dpkg-dev file help2man
+  zlib1g-dev libpng-dev libjpeg-dev fonts-dejavu-core python3 dpkg-dev file help2man libjack-jackd2-dev
   ${KESTRUNE_EXTRA_PACKAGES:-})
 # The tests also need GoogleTest and a virtual display, drive the plug-in in a real DAW, compare
 # against a reference synthesiser, read the LV2 bundle as LV2 hosts do and check the Debian package.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
-  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth fluid-soundfont-gm lilv-utils lintian)
+  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth fluid-soundfont-gm lilv-utils lintian jackd2)
 fi
 
 missing=()

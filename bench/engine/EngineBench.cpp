@@ -11,7 +11,7 @@
 // cost most. Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name, to run one row]
 
 #include "core/ParameterTable.h"
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 #include "Measure.h"
 
 #include <sys/resource.h>

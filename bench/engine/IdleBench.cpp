@@ -3,7 +3,7 @@
 // how many seconds after the notes ended it went idle (the reverb's tail and one second below -96 dBFS).
 // Usage: kestrune_idle_bench [seconds timed per row]
 #include "core/ParameterTable.h"
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 #include "Measure.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 // Prints the time to decode the whole sample bank (median of 10) and the resident (anonymous) memory
 // one bank adds, compared with the float data its zones hold.
-#include "samplebank/SampleBank.h"
+#include "samplebank/Bank.h"
 #include "Measure.h"
 
 #include <BinaryData.h>

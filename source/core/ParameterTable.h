@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/EngineParameters.h"
+#include "samplebank/Instrument.h"
 
 #include <cmath>
 #include <cstring>
@@ -12,7 +13,7 @@ namespace kestrune
 {
 enum class ParameterKind { choice, floating, boolean };
 
-struct ParameterSpec
+struct ParameterRow
 {
     const char* id;
     const char* name;
@@ -25,8 +26,8 @@ struct ParameterSpec
 
 constexpr int numParameters = 12;
 
-constexpr ParameterSpec parameterTable[numParameters] = {
-    { "instrument", "Instrument",   ParameterKind::choice,   0.0f,   7.0f,   1.0f,   1.0f, 0.0f,  "",  &EngineParameters::instrument },
+constexpr ParameterRow parameterTable[numParameters] = {
+    { "instrument", "Instrument",   ParameterKind::choice,   0.0f,   numInstruments - 1.0f, 1.0f, 1.0f, 0.0f, "", &EngineParameters::instrument },
     { "attack",     "Attack",       ParameterKind::floating, 0.001f, 1.0f,   0.001f, 0.4f, 0.01f, "s", &EngineParameters::attack },
     { "release",    "Release",      ParameterKind::floating, 0.01f,  3.0f,   0.01f,  0.4f, 0.3f,  "s", &EngineParameters::release },
     { "droneVol",   "Drone Volume", ParameterKind::floating, 0.0f,   100.0f, 0.1f,   1.0f, 50.0f, "%", &EngineParameters::droneVol },
@@ -40,18 +41,15 @@ constexpr ParameterSpec parameterTable[numParameters] = {
     { "focusMode",  "Focus Mode",   ParameterKind::boolean,  0.0f,   1.0f,   1.0f,   1.0f, 0.0f,  "",  &EngineParameters::focusMode },
 };
 
-// The eight choices of "instrument", in index order.
-constexpr const char* instrumentChoices[] = { "BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES" };
-
 // A raw value inside the parameter's range; a value that is not a number reads as the range's start.
-inline float clampToRange (const ParameterSpec& spec, float value) noexcept
+inline float clampToRange (const ParameterRow& spec, float value) noexcept
 {
     if (! std::isfinite (value))
         return spec.start;
     return value < spec.start ? spec.start : (value > spec.end ? spec.end : value);
 }
 
-inline const ParameterSpec* findParameterSpec (const char* id) noexcept
+inline const ParameterRow* findParameterRow (const char* id) noexcept
 {
     for (const auto& spec : parameterTable)
         if (std::strcmp (spec.id, id) == 0)

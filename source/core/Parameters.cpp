@@ -1,6 +1,11 @@
 #include "core/PluginProcessor.h"
 
-const juce::StringArray KestruneProcessor::instrumentChoices (kestrune::instrumentChoices, numInstruments);
+const juce::StringArray KestruneProcessor::instrumentChoices = [] {
+    juce::StringArray names;
+    for (const auto& row : instrumentTable)
+        names.add (row.name);
+    return names;
+}();
 
 juce::AudioProcessorValueTreeState::ParameterLayout KestruneProcessor::createParameterLayout()
 {

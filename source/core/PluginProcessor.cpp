@@ -1,6 +1,5 @@
 #include "core/PluginProcessor.h"
 #include "core/MidiAppend.h"
-#include "editor/PluginEditor.h"
 
 #include <cstdlib>
 #include <thread>
@@ -121,7 +120,6 @@ bool KestruneProcessor::acceptsMidi() const { return true; }
 bool KestruneProcessor::producesMidi() const { return false; }
 bool KestruneProcessor::isMidiEffect() const { return false; }
 
-juce::AudioProcessorEditor* KestruneProcessor::createEditor() { return new KestruneEditor (*this); }
 bool KestruneProcessor::hasEditor() const { return true; }
 
 int KestruneProcessor::getNumPrograms() { return 1; }
@@ -134,9 +132,4 @@ bool KestruneProcessor::isBusesLayoutSupported (const BusesLayout& layouts) cons
 {
     const auto out = layouts.getMainOutputChannelSet();
     return out == juce::AudioChannelSet::mono() || out == juce::AudioChannelSet::stereo();
-}
-
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
-{
-    return new KestruneProcessor();
 }

@@ -3,7 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "core/ParameterTable.h"
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 
 #include <array>
 #include <atomic>

@@ -1,9 +1,11 @@
 #include "editor/Background.h"
+#include "samplebank/Instrument.h"
 #include "editor/LookAndFeel.h"
 
 juce::String modWheelHint (int instrument)
 {
-    return instrument == 7 ? "MOD WHEEL = TREMOLO" : "MOD WHEEL = TRILL";
+    const auto tremolo = isInstrument (instrument) && instrumentTable[instrument].modWheel == ModWheel::tremoloAndTrill;
+    return tremolo ? "MOD WHEEL = TREMOLO" : "MOD WHEEL = TRILL";
 }
 
 void paintEditorBackground (juce::Graphics& g, int width, int height, int instrument)

@@ -1,8 +1,9 @@
 #include "editor/InstrumentButton.h"
 #include "editor/LookAndFeel.h"
+#include "editor/InstrumentLooks.h"
 
-InstrumentButton::InstrumentButton (int instrumentIndex, const juce::String& caption)
-    : index (instrumentIndex), label (caption)
+InstrumentButton::InstrumentButton (int instrumentIndex)
+    : index (instrumentIndex), label (instrumentLooks[instrumentIndex].caption)
 {
 }
 

@@ -2,14 +2,24 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <array>
 #include <functional>
+#include <utility>
 
 // One instrument of the selector row: pictogram, caption and a glow in the instrument's colour.
 // The editor decides which button is selected; a press only reports the button's index.
 class InstrumentButton : public juce::Component
 {
 public:
-    InstrumentButton (int instrumentIndex, const juce::String& caption);
+    // Its caption, colour and pictogram come from the instrument's look.
+    explicit InstrumentButton (int instrumentIndex);
+
+    // One button per instrument, in table order (the buttons can be neither copied nor moved).
+    template <size_t... index>
+    static std::array<InstrumentButton, sizeof... (index)> row (std::index_sequence<index...>)
+    {
+        return { InstrumentButton ((int) index)... };
+    }
 
     void mouseEnter (const juce::MouseEvent&) override;
     void mouseExit (const juce::MouseEvent&) override;

@@ -1,22 +1,12 @@
 #include "editor/LookAndFeel.h"
+#include "editor/InstrumentLooks.h"
 
 juce::Colour instrumentColour (int instrumentIndex)
 {
-    static constexpr juce::uint32 colours[] = {
-        0xff00ccff,   // BAGPIPES
-        0xffff2090,   // RECORDER
-        0xffbb44ff,   // HARP
-        0xff00ffaa,   // GUITAR
-        0xffffaa00,   // ORGAN
-        0xffff6600,   // HORN
-        0xffcc44ff,   // CHANT
-        0xffff8844    // RHODES
-    };
-
-    if (instrumentIndex < 0 || instrumentIndex >= (int) std::size (colours))
+    if (! isInstrument (instrumentIndex))
         return palette::defaultAccentColour;
 
-    return juce::Colour (colours[instrumentIndex]);
+    return juce::Colour (instrumentLooks[instrumentIndex].colour);
 }
 
 void ZarnithLookAndFeel::drawToggleButton (juce::Graphics& g, juce::ToggleButton& button, bool, bool)

@@ -1,27 +1,12 @@
 #include "editor/PluginEditor.h"
 #include "editor/Background.h"
+#include "editor/InstrumentLooks.h"
 #include "core/PluginProcessor.h"
 
 #include "BinaryData.h"
 
 namespace
 {
-    struct IconResource { const char* data; int size; };
-
-    // Pictograms in instrument order; RHODES has none.
-    const IconResource iconResources[7] = {
-        { BinaryData::icon_kestrune_bagpipe_64_png, BinaryData::icon_kestrune_bagpipe_64_pngSize },
-        { BinaryData::icon_wooden_recorder_64_png,  BinaryData::icon_wooden_recorder_64_pngSize },
-        { BinaryData::icon_celtic_harp_64_png,      BinaryData::icon_celtic_harp_64_pngSize },
-        { BinaryData::icon_kestrune_lute_64_png,    BinaryData::icon_kestrune_lute_64_pngSize },
-        { BinaryData::icon_gothic_pipe_64_png,      BinaryData::icon_gothic_pipe_64_pngSize },
-        { BinaryData::icon_kestrune_brass_64_png,   BinaryData::icon_kestrune_brass_64_pngSize },
-        { BinaryData::icon_hooded_monk_64_png,      BinaryData::icon_hooded_monk_64_pngSize }
-    };
-
-    constexpr const char* comboItems[8] = { "BAGPIPES", "RECORDER", "HARP", "GUITAR",
-                                            "ORGAN", "HORN", "CHANT", "RHODES" };
-
     constexpr int editorWidth = 720;
     constexpr int heightWithKeyboard = 540;
     constexpr int heightWithoutKeyboard = 480;
@@ -53,17 +38,19 @@ KestruneEditor::KestruneEditor (KestruneProcessor& p)
     addAndMakeVisible (keysToggle);
     keysToggle.onClick = [this] { keysToggled(); };
 
-    for (int i = 0; i < 7; ++i)
-        instrumentIcons[i] = juce::ImageCache::getFromMemory (iconResources[i].data, iconResources[i].size);
-
-    for (int i = 0; i < 8; ++i)
-        instrumentBox.addItem (comboItems[i], i + 1);
+    for (const auto& row : instrumentTable)
+        instrumentBox.addItem (row.name, row.id + 1);
     addChildComponent (instrumentBox);
 
-    for (int i = 0; i < 8; ++i)
+    for (auto& button : instrumentButtons)
     {
-        auto& button = instrumentButtons[i];
-        button.icon = instrumentIcons[i];
+        if (const auto* icon = instrumentLooks[button.index].icon)
+        {
+            int size = 0;
+            const auto* data = BinaryData::getNamedResource (icon, size);
+            jassert (data != nullptr);
+            button.icon = juce::ImageCache::getFromMemory (data, size);
+        }
         addAndMakeVisible (button);
         button.onClick = [this] (int index) { selectInstrument (index); };
     }
@@ -158,8 +145,8 @@ void KestruneEditor::keysToggled()
 
 void KestruneEditor::selectInstrument (int index)
 {
-    // Only the eight instruments exist; anything else would move the parameter to a wrong choice.
-    if (! juce::isPositiveAndBelow (index, 8))
+    // Anything but an instrument would move the parameter to a wrong choice.
+    if (! isInstrument (index))
         return;
 
     currentInstrument = index;
@@ -167,12 +154,12 @@ void KestruneEditor::selectInstrument (int index)
     // old value and take the editor back to it, and the click would be lost.
     instrumentBox.setSelectedId (index + 1, juce::sendNotificationSync);
 
-    for (int i = 0; i < 8; ++i)
-        instrumentButtons[i].selected = (i == index);
+    for (auto& button : instrumentButtons)
+        button.selected = (button.index == index);
 
-    // The drone only sounds with BAGPIPES, so its switch only exists there.
-    droneToggle.setVisible (index == 0);
-    droneToggle.setEnabled (index == 0);
+    // The drone sounds under some instruments only, so its switch only exists there.
+    droneToggle.setVisible (hasDrone (index));
+    droneToggle.setEnabled (hasDrone (index));
 
     applyInstrumentColour();
 
@@ -253,10 +240,10 @@ void KestruneEditor::resized()
     area = area.reduced (16, 6);
 
     auto row = area.removeFromTop (90);
-    const int buttonWidth = row.getWidth() / 8;
-    for (int i = 0; i < 7; ++i)
-        instrumentButtons[i].setBounds (row.removeFromLeft (buttonWidth).reduced (2));
-    instrumentButtons[7].setBounds (row.reduced (2));
+    // Equal widths; the last button takes what the division leaves.
+    const int buttonWidth = row.getWidth() / numInstruments;
+    for (auto& button : instrumentButtons)
+        button.setBounds ((&button == &instrumentButtons.back() ? row : row.removeFromLeft (buttonWidth)).reduced (2));
 
     area.removeFromTop (16);
 

@@ -6,6 +6,10 @@
 #include "editor/CRTOverlay.h"
 #include "editor/InstrumentButton.h"
 #include "editor/LookAndFeel.h"
+#include "samplebank/Instrument.h"
+
+#include <array>
+#include <utility>
 
 class KestruneProcessor;
 
@@ -37,11 +41,7 @@ private:
     KestruneProcessor& processorRef;
     ZarnithLookAndFeel editorLookAndFeel;
 
-    InstrumentButton instrumentButtons[8] {
-        { 0, "BAGPIPE" }, { 1, "RECORDER" }, { 2, "HARP" }, { 3, "GUITAR" },
-        { 4, "ORGAN" }, { 5, "HORN" }, { 6, "CHANT" }, { 7, "RHODES" }
-    };
-    juce::Image instrumentIcons[8];
+    std::array<InstrumentButton, numInstruments> instrumentButtons = InstrumentButton::row (std::make_index_sequence<numInstruments>());
     int currentInstrument = 0;
 
     juce::Slider attackSlider, releaseSlider, brightnessSlider, volumeSlider, ornamentSlider, driftSlider, reverbSlider;

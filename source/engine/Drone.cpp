@@ -1,4 +1,4 @@
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 #include "engine/FastMath.h"
 
 // The bagpipe drone, added to the next n samples of the voices' sum: both reeds read from one shared

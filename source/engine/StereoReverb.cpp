@@ -229,12 +229,13 @@ void StereoReverb::processMono (float* samples, int numSamples) noexcept
 template <int numChannels>
 void StereoReverb::processInRuns (float* const* channels, int numSamples) noexcept
 {
-    const auto shortest = shortestLine[numChannels - 1];
-    if (shortest <= 0)
+    if (rate < lowestRate)
     {
-        processSampleBySample<numChannels> (channels, numSamples);
+        processDry<numChannels> (channels, numSamples);
         return;
     }
+
+    const auto shortest = shortestLine[numChannels - 1];
 
     for (int done = 0; done < numSamples;)
     {
@@ -390,47 +391,14 @@ void StereoReverb::processRun (float* const* channels, int offset, int n) noexce
     }
 }
 
-// As JUCE does it, for delay lines too short to run in stretches.
+// Only the dry gain is heard; prepare brings the others to their targets before the reverb runs again.
 template <int numChannels>
-void StereoReverb::processSampleBySample (float* const* channels, int numSamples) noexcept
+void StereoReverb::processDry (float* const* channels, int numSamples) noexcept
 {
-    float* const left = channels[0];
-    float* const right = channels[numChannels - 1];
-
     for (int i = 0; i < numSamples; ++i)
     {
-        const float input = (numChannels == 2 ? left[i] + right[i] : left[i]) * gain;
-        float outL = 0, outR = 0;
-
-        const float damp = damping.getNextValue();
-        const float feedbck = feedback.getNextValue();
-
-        for (int j = 0; j < numCombs; ++j)
-        {
-            outL += comb[0][j].process (input, damp, feedbck);
-            if (numChannels == 2)
-                outR += comb[1][j].process (input, damp, feedbck);
-        }
-
-        for (int j = 0; j < numAllPasses; ++j)
-        {
-            outL = allPass[0][j].process (outL);
-            if (numChannels == 2)
-                outR = allPass[1][j].process (outR);
-        }
-
-        const float dry = dryGain.getNextValue();
-        const float wet1 = wetGain1.getNextValue();
-
-        if (numChannels == 2)
-        {
-            const float wet2 = wetGain2.getNextValue();
-            left[i] = outL * wet1 + outR * wet2 + left[i] * dry;
-            right[i] = outR * wet1 + outL * wet2 + right[i] * dry;
-        }
-        else
-        {
-            left[i] = outL * wet1 + left[i] * dry;
-        }
+        const auto dry = dryGain.getNextValue();
+        for (int ch = 0; ch < numChannels; ++ch)
+            channels[ch][i] *= dry;
     }
 }

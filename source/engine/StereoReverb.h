@@ -13,9 +13,15 @@
 // all-passes and the gains then have no dependency from sample to sample and go four samples at a
 // time; the combs keep only their one-pole recurrence, which runs with four combs in the lanes of
 // one vector and all groups of four side by side.
+//
+// Below lowestRate its shortest delay line would hold no sample at all; there it adds no reverb and
+// passes the dry signal with its (gliding) dry gain, so the level stays that of the reverb's dry path.
 class StereoReverb
 {
 public:
+    // The last all-pass, 225 samples at 44.1 kHz, gets its first sample at this rate.
+    static constexpr int lowestRate = 44100 / 225;
+
     StereoReverb() { setParameters ({}); prepare (44100.0); }
 
     // Sizes the delay lines for the rate (allocating only when a size changes), clears them and
@@ -38,37 +44,12 @@ private:
         std::vector<float> buffer;
         int index = 0;
         float last = 0.0f;
-
-        float process (float input, float damp, float feedbackLevel) noexcept
-        {
-            const float output = buffer[(size_t) index];
-            last = (output * (1.0f - damp)) + (last * damp);
-            JUCE_UNDENORMALISE (last);
-
-            float temp = input + (last * feedbackLevel);
-            JUCE_UNDENORMALISE (temp);
-            buffer[(size_t) index] = temp;
-            if (++index == (int) buffer.size())
-                index = 0;
-            return output;
-        }
     };
 
     struct AllPass
     {
         std::vector<float> buffer;
         int index = 0;
-
-        float process (float input) noexcept
-        {
-            const float bufferedValue = buffer[(size_t) index];
-            float temp = input + (bufferedValue * 0.5f);
-            JUCE_UNDENORMALISE (temp);
-            buffer[(size_t) index] = temp;
-            if (++index == (int) buffer.size())
-                index = 0;
-            return bufferedValue - input;
-        }
     };
 
     static constexpr int numCombs = 8, numAllPasses = 4;
@@ -84,7 +65,7 @@ private:
     template <int numChannels>
     void processRun (float* const* channels, int offset, int numSamples) noexcept;
     template <int numChannels>
-    void processSampleBySample (float* const* channels, int numSamples) noexcept;
+    void processDry (float* const* channels, int numSamples) noexcept;
 
     juce::Reverb::Parameters parameters;
     float gain = 0.015f;
@@ -93,8 +74,8 @@ private:
     juce::SmoothedValue<float> damping, feedback, dryGain, wetGain1, wetGain2;
     double rate = 44100.0;
 
-    // Shortest delay line of the left channel alone (mono) and of both (stereo); 0 sends the reverb
-    // sample by sample.
+    // Shortest delay line of the left channel alone (mono) and of both (stereo); at least one sample
+    // from lowestRate up.
     int shortestLine[2] = {};
 
     // Scratch for one stretch: the per-sample gains, the comb input, each channel's comb sum (then

@@ -1,4 +1,4 @@
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 #include "engine/SampledVoice.h"
 #include "engine/Synth.h"
 
@@ -275,7 +275,7 @@ void Engine::renderVoices (int n) noexcept
         on[i] = rendered[i] > 0 ? 1 : 0;
     }
 
-    if (activeInstrument == chant)
+    if (kindOf (activeInstrument) == InstrumentKind::chant)
         drawNoise (rendered, n);
 
     auto& group = w.group;
@@ -297,7 +297,7 @@ void Engine::renderVoices (int n) noexcept
                 for (int s = 0; s < m[l] && v[l].gliding; ++s)
                     expression::advanceGlide (v[l]);
 
-            if (activeInstrument == chant)
+            if (kindOf (activeInstrument) == InstrumentKind::chant)
                 synth::renderChant (v, groupOn, block, w.noise[g], group, n);
             else
                 synth::renderRhodes (v, groupOn, block, group, n);

@@ -4,4 +4,4 @@
 #include "engine/Voices.cpp"
 #include "engine/Drone.cpp"
 #include "engine/OutputStage.cpp"
-#include "engine/Engine.cpp"
+#include "engine/SoundEngine.cpp"

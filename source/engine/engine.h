@@ -14,4 +14,4 @@
 
 #pragma once
 
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"

@@ -21,7 +21,7 @@ struct ZoneSet
 };
 
 // One row of a load table: an embedded WAV and the root note it is played under.
-struct SampleSpec
+struct SampleRow
 {
     const char* data;
     int size;

@@ -1,2 +1,2 @@
 // The sample bank compiles as one unit into each binary that links it.
-#include "samplebank/SampleBank.cpp"
+#include "samplebank/Bank.cpp"

@@ -14,4 +14,4 @@
 
 #pragma once
 
-#include "samplebank/SampleBank.h"
+#include "samplebank/Bank.h"

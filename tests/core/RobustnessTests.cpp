@@ -54,6 +54,11 @@ TEST (Robustness, ExtremeSettingsTable)
         { 96000.0, 3, 0, { { "instrument", 7.0f }, { "drift", 100.0f } } },
         { 22050.0, 8, 127, { { "instrument", 6.0f }, { "focusMode", 1.0f }, { "volume", 0.0f } } },
         { 48000.0, 2, 511, { { "attack", -5.0f }, { "release", 1000.0f }, { "instrument", 42.0f }, { "volume", 1.0e9f } } },
+        // Below the reverb's lowest rate its delay lines would be empty; at it, the shortest holds one sample.
+        { 100.0, 2, 64, { { "reverbMix", 100.0f }, { "reverbSize", 100.0f }, { "droneOn", 1.0f } } },
+        { 100.0, 1, 7, { { "reverbMix", 100.0f }, { "instrument", 5.0f } } },
+        { (double) StereoReverb::lowestRate, 2, 64, { { "reverbMix", 100.0f }, { "reverbSize", 100.0f }, { "droneOn", 1.0f } } },
+        { (double) StereoReverb::lowestRate, 1, 3, { { "reverbMix", 100.0f }, { "instrument", 6.0f } } },
     };
 
     for (const auto& c : cases)

@@ -12,7 +12,7 @@ struct EditorProbe
 {
     explicit EditorProbe (KestruneEditor& e) : editor (e) {}
 
-    InstrumentButton& button (int i) { return editor.instrumentButtons[i]; }
+    InstrumentButton& button (int i) { return editor.instrumentButtons[(size_t) i]; }
     std::array<juce::Slider*, 7> knobs() { return editor.knobs(); }
     std::array<juce::Label*, 7> labels() { return editor.knobLabels(); }
     juce::ToggleButton& drone() { return editor.droneToggle; }

@@ -135,7 +135,7 @@ namespace
 
 TEST (InstrumentButton, ThreeLooksOfFrameIconAndCaption)
 {
-    InstrumentButton button (0, "BAGPIPE");
+    InstrumentButton button (0);
     button.setSize (82, 86);
     button.icon = iconImage();
     const auto c = instrumentColour (0);
@@ -182,7 +182,7 @@ TEST (InstrumentButton, ThreeLooksOfFrameIconAndCaption)
 
 TEST (InstrumentButton, ScanLinesCoverEveryThirdRowIncludingTheMargin)
 {
-    InstrumentButton button (7, "RHODES");
+    InstrumentButton button (7);
     button.setSize (82, 86);
     const auto image = renderComponent (button);
     for (int y = 0; y < 86; ++y)
@@ -198,7 +198,7 @@ TEST (InstrumentButton, ScanLinesCoverEveryThirdRowIncludingTheMargin)
 
 TEST (InstrumentButton, WithoutIconOnlyFrameCaptionAndScanLines)
 {
-    InstrumentButton withIcon (6, "CHANT"), without (6, "CHANT");
+    InstrumentButton withIcon (6), without (6);
     withIcon.icon = iconImage();
     for (auto* b : { &withIcon, &without })
     {
@@ -221,7 +221,7 @@ TEST (InstrumentButton, WithoutIconOnlyFrameCaptionAndScanLines)
 
 TEST (InstrumentButton, PressReportsIndexOnceAndChangesNothingElse)
 {
-    InstrumentButton button (5, "HORN");
+    InstrumentButton button (5);
     button.setSize (82, 86);
     press (button);   // no callback: ignored
 
@@ -241,7 +241,7 @@ TEST (InstrumentButton, TinySizesDrawWithoutFailing)
 {
     for (const auto size : { juce::Point<int> (16, 86), juce::Point<int> (82, 16), juce::Point<int> (3, 3), juce::Point<int> (1, 1) })
     {
-        InstrumentButton button (0, "BAGPIPE");
+        InstrumentButton button (0);
         button.icon = iconImage();
         button.selected = true;
         button.setSize (size.x, size.y);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include "MidiHelpers.h"
 #include "core/ParameterTable.h"
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 
 #include <functional>
 #include <memory>
@@ -44,7 +44,7 @@ public:
 // Sets a parameter in its own units, clamped into its range as the plug-in reads it.
 inline void setParameter (TestEngine& e, const char* id, float plainValue)
 {
-    const auto* spec = kestrune::findParameterSpec (id);
+    const auto* spec = kestrune::findParameterRow (id);
     ASSERT_NE (spec, nullptr) << id;
     e.params.*spec->field = kestrune::clampToRange (*spec, plainValue);
 }

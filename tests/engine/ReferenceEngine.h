@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 
 #include <cmath>
 

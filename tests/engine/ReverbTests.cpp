@@ -1,5 +1,6 @@
-// Our reverb against JUCE's: the same samples to the bit, mono and stereo, at rates from 300 Hz to
-// 192 kHz, through parameter glides, freeze mode, clearing and a change of rate.
+// Our reverb against JUCE's: the same samples to the bit, mono and stereo, at rates from the lowest
+// it runs at to 192 kHz, through parameter glides, freeze mode, clearing and a change of rate; below
+// that rate, the dry path alone.
 #include <gtest/gtest.h>
 #include "engine/StereoReverb.h"
 
@@ -47,8 +48,8 @@ TEST (Reverb, SameSamplesAsJuceReverb)
 
     // The reverb runs in stretches no longer than its shortest delay line, so the rates also go low
     // enough for blocks and glides to span many stretches: at 2 kHz the shortest line is 10 samples,
-    // at 300 Hz one sample.
-    for (const auto rate : { 44100.0, 48000.0, 96000.0, 22050.0, 192000.0, 11025.0, 2000.0, 300.0 })
+    // at 300 Hz and at the lowest rate one sample.
+    for (const auto rate : { 44100.0, 48000.0, 96000.0, 22050.0, 192000.0, 11025.0, 2000.0, 300.0, (double) StereoReverb::lowestRate })
     {
         for (const auto stereo : { true, false })
         {
@@ -132,5 +133,43 @@ TEST (Reverb, FollowsAChangeOfRate)
         for (int ch = 0; ch < 2; ++ch)
             for (int s = 0; s < 3000; ++s)
                 ASSERT_TRUE (sameBits (a.getSample (ch, s), b.getSample (ch, s))) << rate << " " << ch << " " << s;
+    }
+}
+
+// Below the lowest rate a delay line would hold nothing: the signal passes with the dry gain's glide
+// and nothing rings after it, mono and stereo, also after a change of rate from above.
+TEST (Reverb, DryBelowItsLowestRate)
+{
+    for (const auto rate : { 100.0, 1.0, StereoReverb::lowestRate - 0.5 })
+    {
+        for (const auto stereo : { true, false })
+        {
+            SCOPED_TRACE (juce::String (rate) + (stereo ? " stereo" : " mono"));
+            StereoReverb ours;
+            ours.setParameters (settings (0.8f, 0.5f, 1.0f, 0.5f, 1.0f));   // dry gain 1
+            ours.prepare (44100.0);
+            ours.prepare (rate);
+            ours.setParameters (settings (0.8f, 0.5f, 1.0f, 0.25f, 1.0f));   // gliding to 0.5
+
+            juce::SmoothedValue<float> dry (1.0f);
+            dry.reset (rate, 0.01);
+            dry.setTargetValue (0.5f);
+
+            juce::AudioBuffer<float> buffer (2, 8);
+            buffer.clear();
+            buffer.setSample (0, 0, 0.75f);
+            buffer.setSample (1, 0, -0.25f);
+            if (stereo)
+                ours.processStereo (buffer.getWritePointer (0), buffer.getWritePointer (1), 8);
+            else
+                ours.processMono (buffer.getWritePointer (0), 8);
+
+            const auto gain = dry.getNextValue();
+            EXPECT_FLOAT_EQ (buffer.getSample (0, 0), 0.75f * gain);
+            EXPECT_FLOAT_EQ (buffer.getSample (1, 0), stereo ? -0.25f * gain : -0.25f);
+            for (int ch = 0; ch < 2; ++ch)
+                for (int s = 1; s < 8; ++s)
+                    EXPECT_EQ (buffer.getSample (ch, s), 0.0f) << ch << " " << s;
+        }
     }
 }

@@ -144,7 +144,7 @@ private:
         }
     }
 
-    std::string number (const kestrune::ParameterSpec& spec)
+    std::string number (const kestrune::ParameterRow& spec)
     {
         char text[64];
         switch (rng.below (10))
@@ -379,7 +379,7 @@ void throughStandaloneSettings (KestruneProcessor& processor, const std::string&
     settings.getXmlValue ("audioSetup");
 }
 
-bool closeEnough (const kestrune::ParameterSpec& spec, float actual, float expected)
+bool closeEnough (const kestrune::ParameterRow& spec, float actual, float expected)
 {
     return std::abs (actual - expected) <= 0.5f * spec.step + 1.0e-4f * (spec.end - spec.start);
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SampleNames.h"
-#include "samplebank/SampleBank.h"
+#include "samplebank/Bank.h"
 
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>

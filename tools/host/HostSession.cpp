@@ -37,7 +37,7 @@ juce::var tableNumber (float value)
     return juce::String (value, 7).getDoubleValue();
 }
 
-double normalisedInTable (const kestrune::ParameterSpec& spec, double value)
+double normalisedInTable (const kestrune::ParameterRow& spec, double value)
 {
     const auto proportion = (value - spec.start) / (spec.end - spec.start);
     return spec.kind == kestrune::ParameterKind::floating ? std::pow (proportion, (double) spec.skew) : proportion;
@@ -51,13 +51,13 @@ bool printedAs (const juce::String& text, double value)
     return number.has_value() && std::abs (*number - value) <= 0.5 * std::pow (10.0, -decimals) + 1.0e-6 * std::abs (value);
 }
 
-juce::StringArray choicesOf (const kestrune::ParameterSpec& spec)
+juce::StringArray choicesOf (const kestrune::ParameterRow& spec)
 {
     juce::StringArray choices;
 
     if (spec.kind == kestrune::ParameterKind::choice)
-        for (const auto* choice : kestrune::instrumentChoices)
-            choices.add (choice);
+        for (const auto& row : instrumentTable)
+            choices.add (row.name);
 
     return choices;
 }
@@ -327,7 +327,7 @@ juce::String defaultText (const juce::AudioProcessorParameter& p)
     return p.getText (p.getDefaultValue(), 256);
 }
 
-const kestrune::ParameterSpec* tableEntryFor (const juce::AudioProcessorParameter& p)
+const kestrune::ParameterRow* tableEntryFor (const juce::AudioProcessorParameter& p)
 {
     const auto id = parameterId (p);
 

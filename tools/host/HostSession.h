@@ -69,7 +69,7 @@ juce::String parameterId (const juce::AudioProcessorParameter&);
 juce::String defaultText (const juce::AudioProcessorParameter&);
 
 // The row of the instrument's parameter table that a parameter of the bundle publishes, or null.
-const kestrune::ParameterSpec* tableEntryFor (const juce::AudioProcessorParameter&);
+const kestrune::ParameterRow* tableEntryFor (const juce::AudioProcessorParameter&);
 
 // Where the bundle's parameters disagree with the instrument's parameter table (order, IDs, names,
 // step counts, defaults, the texts at the ends of each range); empty when they agree.

@@ -49,7 +49,7 @@ class Renderer:
 
 def zone_roots():
     """(instrument, root note, frames) of every recording of the sustained instruments."""
-    source = (ROOT / "source/samplebank/SampleBank.cpp").read_text()
+    source = (ROOT / "source/samplebank/Bank.cpp").read_text()
     tables = {"BAGPIPES": "bagpipeTable", "RECORDER": "recorderTable", "ORGAN": "organTable", "HORN": "hornTable"}
     for instrument, table in tables.items():
         body = source[source.index(table):]

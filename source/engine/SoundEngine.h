@@ -3,7 +3,7 @@
 #include "engine/EngineParameters.h"
 #include "engine/StereoReverb.h"
 #include "engine/Voice.h"
-#include "samplebank/SampleBank.h"
+#include "samplebank/Bank.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 

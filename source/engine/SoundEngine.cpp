@@ -1,4 +1,4 @@
-#include "engine/Engine.h"
+#include "engine/SoundEngine.h"
 #include "engine/Synth.h"
 
 namespace
@@ -198,7 +198,7 @@ void Engine::beginBlock (const EngineParameters& p, bool editorAttended) noexcep
     block.glideStep = block.ornamentAmount * 0.025f + 0.005f;
     block.driftAmount = drift / 100.0f;
     block.droneLevel = droneVol / 100.0f;
-    block.droneActive = droneOn && activeInstrument == 0;
+    block.droneActive = droneOn && hasDrone (activeInstrument);
     block.toneCoefficient = (brightness / 100.0f) * 0.95f + 0.05f;
     block.drive = (volume / 100.0f) * 1.3f;
     block.vibratoDepth = block.driftAmount * 0.008f + 0.003f;

@@ -1,4 +1,4 @@
-#include "samplebank/SampleBank.h"
+#include "samplebank/Bank.h"
 
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -314,11 +314,11 @@ const SampleZone* SampleBank::findZone (int instrument, int note) const noexcept
     return findZoneInSet (zoneSets[setIndex], note);
 }
 
-#define KESTRUNE_ROW(id, root) SampleSpec { BinaryData::id, BinaryData::id##Size, root }
+#define KESTRUNE_ROW(id, root) SampleRow { BinaryData::id, BinaryData::id##Size, root }
 
 namespace
 {
-const SampleSpec bagpipeTable[] = {
+const SampleRow bagpipeTable[] = {
     KESTRUNE_ROW (F4_31_wav, 53),  KESTRUNE_ROW (G4_31_wav, 55),  KESTRUNE_ROW (A4_31_wav, 69),
     KESTRUNE_ROW (As4_31_wav, 70), KESTRUNE_ROW (B4_31_wav, 71),  KESTRUNE_ROW (C5_31_wav, 72),
     KESTRUNE_ROW (Cs5_31_wav, 73), KESTRUNE_ROW (D5_31_wav, 74),  KESTRUNE_ROW (Ds5_31_wav, 75),
@@ -326,7 +326,7 @@ const SampleSpec bagpipeTable[] = {
     KESTRUNE_ROW (G5_31_wav, 79),
 };
 
-const SampleSpec recorderTable[] = {
+const SampleRow recorderTable[] = {
     KESTRUNE_ROW (recorder_A5_wav, 81),  KESTRUNE_ROW (recorder_A6_wav, 93),  KESTRUNE_ROW (recorder_As5_wav, 82),
     KESTRUNE_ROW (recorder_B5_wav, 83),  KESTRUNE_ROW (recorder_C5_wav, 72),  KESTRUNE_ROW (recorder_C6_wav, 84),
     KESTRUNE_ROW (recorder_Cs6_wav, 85), KESTRUNE_ROW (recorder_D5_wav, 74),  KESTRUNE_ROW (recorder_D6_wav, 86),
@@ -335,7 +335,7 @@ const SampleSpec recorderTable[] = {
     KESTRUNE_ROW (recorder_G6_wav, 91),  KESTRUNE_ROW (recorder_Gs5_wav, 80),
 };
 
-const SampleSpec harpTable[] = {
+const SampleRow harpTable[] = {
     KESTRUNE_ROW (harp_A2_wav, 45), KESTRUNE_ROW (harp_A6_wav, 93), KESTRUNE_ROW (harp_B1_wav, 35),
     KESTRUNE_ROW (harp_B3_wav, 59), KESTRUNE_ROW (harp_B5_wav, 83), KESTRUNE_ROW (harp_B6_wav, 95),
     KESTRUNE_ROW (harp_C5_wav, 72), KESTRUNE_ROW (harp_D2_wav, 38), KESTRUNE_ROW (harp_D6_wav, 86),
@@ -345,7 +345,7 @@ const SampleSpec harpTable[] = {
     KESTRUNE_ROW (harp_G3_wav, 55), KESTRUNE_ROW (harp_G5_wav, 79),
 };
 
-const SampleSpec guitarTable[] = {
+const SampleRow guitarTable[] = {
     KESTRUNE_ROW (guitar_A1_wav, 33),  KESTRUNE_ROW (guitar_A3_wav, 57),  KESTRUNE_ROW (guitar_A5_wav, 81),
     KESTRUNE_ROW (guitar_As3_wav, 58), KESTRUNE_ROW (guitar_As5_wav, 82), KESTRUNE_ROW (guitar_B2_wav, 47),
     KESTRUNE_ROW (guitar_B4_wav, 71),  KESTRUNE_ROW (guitar_C2_wav, 36),  KESTRUNE_ROW (guitar_C4_wav, 60),
@@ -356,14 +356,14 @@ const SampleSpec guitarTable[] = {
     KESTRUNE_ROW (guitar_G3_wav, 55),  KESTRUNE_ROW (guitar_G5_wav, 79),  KESTRUNE_ROW (guitar_Gs3_wav, 56),
 };
 
-const SampleSpec organTable[] = {
+const SampleRow organTable[] = {
     KESTRUNE_ROW (organ_C2_wav, 36),  KESTRUNE_ROW (organ_C3_wav, 48),  KESTRUNE_ROW (organ_C4_wav, 60),
     KESTRUNE_ROW (organ_C5_wav, 72),  KESTRUNE_ROW (organ_C6_wav, 84),  KESTRUNE_ROW (organ_C7_wav, 96),
     KESTRUNE_ROW (organ_Fs2_wav, 42), KESTRUNE_ROW (organ_Fs3_wav, 54), KESTRUNE_ROW (organ_Fs4_wav, 66),
     KESTRUNE_ROW (organ_Fs5_wav, 78), KESTRUNE_ROW (organ_Fs6_wav, 90),
 };
 
-const SampleSpec hornTable[] = {
+const SampleRow hornTable[] = {
     KESTRUNE_ROW (horn_C4_wav, 60), KESTRUNE_ROW (horn_C5_wav, 72),
 };
 
@@ -401,7 +401,7 @@ void releaseEmbeddedPages (std::vector<std::pair<std::uintptr_t, std::uintptr_t>
 struct EmbeddedSlot
 {
     SampleZone* zone;
-    SampleSpec row;
+    SampleRow row;
     size_t start = 0, room = 0;   // in floats
 
     size_t bytes() const noexcept { return (size_t) std::max (0, row.size); }
@@ -410,7 +410,7 @@ struct EmbeddedSlot
 };
 
 template <size_t N>
-void addSet (std::vector<EmbeddedSlot>& slots, ZoneSet& set, const SampleSpec (&table)[N])
+void addSet (std::vector<EmbeddedSlot>& slots, ZoneSet& set, const SampleRow (&table)[N])
 {
     set.numZones = 0;
     for (const auto& row : table)
