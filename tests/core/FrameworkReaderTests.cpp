@@ -3,6 +3,7 @@
 // would exhaust the stack.
 #include <gtest/gtest.h>
 #include <juce_data_structures/juce_data_structures.h>
+#include <limits>
 
 namespace
 {
@@ -146,3 +147,27 @@ TEST (FrameworkReaders, ValueTreeReaderTrustsNoCountAndNoDepth)
     }
 }
 } // namespace
+
+// Numbers in a saved state or settings file go through the framework's text reader: a huge
+// exponent overflowed its int, and an integer longer than a double can hold read back wrong.
+TEST (FrameworkReaders, NumbersWithHugeExponentsOrDigitsReadAsZeroOrInfinity)
+{
+    const auto inf = std::numeric_limits<double>::infinity();
+    const juce::String longInteger = juce::String::repeatedString ("9", 1500);
+
+    const struct { juce::String text; double expected; } cases[] = {
+        { "1e9999999999", inf },
+        { "-1e9999999999", -inf },
+        { "1e-9999999999", 0.0 },
+        { "2.5e0000000000000000000003", 2500.0 },
+        { longInteger, inf },
+        { "-" + longInteger, -inf },
+        { longInteger.substring (0, 300), 1.0e300 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.text.substring (0, 40).toStdString());
+        EXPECT_DOUBLE_EQ (c.text.getDoubleValue(), c.expected);
+    }
+}
