@@ -16,8 +16,14 @@ juce_dir() {
   fi
 }
 
+# A build folder reaches that tree through a link of its own, so the compiler sees the same JUCE paths
+# whichever patches are in force: ccache then reuses every JUCE object that a new patch leaves alone.
+juce_link() {
+  mkdir -p "$1" && ln -sfn "$(juce_dir)" "$1/juce-tree" && echo "$1/juce-tree"
+}
+
 configure() {
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_JUCE_DIR="$(juce_dir)" \
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_JUCE_DIR="$(juce_link "$BUILD")" \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache "$@" >/dev/null
 }
 
