@@ -8,10 +8,14 @@
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
+#include <lv2/instance-access/instance-access.h>
 #include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/state/state.h>
+#include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
+
+#include <X11/Xlib.h>
 
 #include <dlfcn.h>
 
@@ -67,8 +71,9 @@ struct PortInfo
 std::map<std::string, PortInfo> readControlPorts (const std::string& ttl)
 {
     std::map<std::string, PortInfo> ports;
-    const std::regex block (R"(\[([^\[\]]*lv2:ControlPort[^\[\]]*?)(?:\]|lv2:scalePoint))");
-    const std::regex index (R"(lv2:index (\d+))"), symbol (R"(lv2:symbol "(\w+)")"), def (R"(lv2:default ([-\d.eE]+))");
+    const std::regex block (R"re(\[([^\[\]]*lv2:ControlPort[^\[\]]*?)(?:\]|lv2:scalePoint))re");
+    const std::regex index (R"re(lv2:index (\d+))re"), symbol (R"re(lv2:symbol "(\w+)")re"),
+        def (R"re(lv2:default ([-\d.eE]+))re");
     for (auto it = std::sregex_iterator (ttl.begin(), ttl.end(), block); it != std::sregex_iterator(); ++it)
     {
         const auto text = (*it)[1].str();
@@ -126,6 +131,9 @@ public:
     }
 
     float& port (const std::string& symbol) { return values[ports.at (symbol).index]; }
+    uint32_t portIndex (const std::string& symbol) const { return ports.at (symbol).index; }
+    LV2_Handle handle() const { return instance; }
+    const LV2_Feature* mapFeaturePointer() const { return &features[0]; }
     bool hasPort (const std::string& symbol) const { return ports.count (symbol) != 0; }
 
     void noteOn (int note) { midi (0x90, note, 100); }
@@ -253,7 +261,7 @@ std::string stateSavedBeforePorts()
 {
     const auto ttl = readFile (KESTRUNE_STATE_BEFORE_PORTS);
     std::smatch m;
-    const std::regex string (R"(StateString> "([^"]*)")");
+    const std::regex string (R"re(StateString> "([^"]*)")re");
     if (! std::regex_search (ttl, m, string))
         throw std::runtime_error ("no state string in " KESTRUNE_STATE_BEFORE_PORTS);
     return m[1];
@@ -265,6 +273,53 @@ const std::map<std::string, float> settingsBeforePorts = {
     { "reverbSize", 75.0f }, { "focusMode", 1.0f },
 };
 } // namespace
+
+// The plug-in's UI, embedded in a window of ours, with the host's side of it: the port writes it makes.
+class Ui
+{
+public:
+    Ui (Host& host, Display* display)
+    {
+        auto* getDescriptor = (LV2UI_DescriptorFunction) dlsym (dlopen (KESTRUNE_LV2_BINARY, RTLD_NOW | RTLD_NOLOAD),
+                                                                "lv2ui_descriptor");
+        descriptor = getDescriptor (0);
+        window = XCreateSimpleWindow (display, DefaultRootWindow (display), 0, 0, 800, 600, 0, 0, 0);
+        XSync (display, False);   // the UI opens a connection of its own, which must see the window
+        const LV2_Feature instanceAccess { LV2_INSTANCE_ACCESS_URI, host.handle() };
+        const LV2_Feature parent { LV2_UI__parent, (void*) window };
+        const LV2_Feature* features[] = { &instanceAccess, &parent, host.mapFeaturePointer(), nullptr };
+        LV2UI_Widget widget = nullptr;
+        ui = descriptor->instantiate (descriptor, "urn:zarnithquorlebrefton:kestrune", "", &Ui::writeFn, this, &widget,
+                                      features);
+        if (ui == nullptr)
+            throw std::runtime_error ("the UI refused to instantiate");
+        idleInterface = static_cast<const LV2UI_Idle_Interface*> (descriptor->extension_data (LV2_UI__idleInterface));
+    }
+
+    ~Ui() { descriptor->cleanup (ui); }
+
+    // The host's idle calls, a few of them; returns the port writes they brought, by port.
+    std::map<uint32_t, float> idle()
+    {
+        writes.clear();
+        for (int i = 0; i < 5; ++i)
+            idleInterface->idle (ui);
+        return writes;
+    }
+
+private:
+    static void writeFn (LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t protocol, const void* buffer)
+    {
+        if (protocol == 0 && size == sizeof (float))
+            static_cast<Ui*> (controller)->writes[port] = *static_cast<const float*> (buffer);
+    }
+
+    const LV2UI_Descriptor* descriptor = nullptr;
+    LV2UI_Handle ui = nullptr;
+    const LV2UI_Idle_Interface* idleInterface = nullptr;
+    Window window {};
+    std::map<uint32_t, float> writes;
+};
 
 // What the host writes to a port reaches the parameter at the next block, in the parameter's own
 // units and clamped to its range; a port value that is not a number leaves the parameter alone.
@@ -351,4 +406,36 @@ TEST (Lv2ControlPorts, PortsChangeTheSoundWithoutAllocating)
     EXPECT_EQ (counts.allocations(), 0) << "first: " << audiothread::callName (audiothread::firstCall().call)
                                          << " of " << audiothread::firstCall().size << " bytes";
     EXPECT_EQ (counts.calls[audiothread::free_], 0);
+}
+
+// Values that change inside the plug-in (a restored state here, the editor's knobs in use) reach the
+// host as port writes from the UI, on the host's idle calls; what the host itself wrote to a port is
+// not written back to it.
+TEST (Lv2ControlPorts, TheUiWritesThePluginsChangesToThePortsButNotTheHostsOwn)
+{
+    auto* display = XOpenDisplay (nullptr);
+    if (display == nullptr)
+        GTEST_SKIP() << "no X display (run under xvfb-run)";
+    // Xlib's default handler ends the process on the harmless errors a bare X server answers with.
+    XSetErrorHandler ([] (Display*, XErrorEvent*) { return 0; });
+    {
+        Host host;
+        host.run();
+        Ui ui (host, display);
+        ui.idle();
+
+        host.restore (stateSavedBeforePorts());
+        std::map<uint32_t, float> expected;
+        for (const auto& [id, value] : settingsBeforePorts)
+            expected[host.portIndex (id)] = value;
+        const auto written = ui.idle();
+        ASSERT_EQ (written.size(), expected.size());
+        for (const auto& [port, value] : expected)
+            EXPECT_NEAR (written.at (port), value, 1e-4) << "port " << port;
+
+        host.port ("volume") = 20.0f;
+        host.run();
+        EXPECT_TRUE (ui.idle().empty());
+    }
+    XCloseDisplay (display);
 }
