@@ -19,7 +19,7 @@ PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates li
 # The tests also need GoogleTest and a virtual display, drive the plug-in in a real DAW, compare
 # against a reference synthesiser, read the LV2 bundle as LV2 hosts do and check the Debian package.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
-  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth fluid-soundfont-gm lilv-utils lintian jackd2)
+  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth fluid-soundfont-gm lilv-utils lintian jackd2 jalv lv2-dev sordi)
 fi
 
 missing=()

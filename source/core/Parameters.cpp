@@ -7,7 +7,7 @@ const juce::StringArray KestruneProcessor::instrumentChoices = [] {
     return names;
 }();
 
-juce::AudioProcessorValueTreeState::ParameterLayout KestruneProcessor::createParameterLayout()
+juce::AudioProcessorValueTreeState::ParameterLayout KestruneProcessor::createParameterLayout (bool withUnits)
 {
     std::vector<std::unique_ptr<juce::RangedAudioParameter>> params;
 
@@ -26,7 +26,7 @@ juce::AudioProcessorValueTreeState::ParameterLayout KestruneProcessor::createPar
             case kestrune::ParameterKind::floating:
                 params.push_back (std::make_unique<juce::AudioParameterFloat> (
                     id, spec.name, juce::NormalisableRange<float> (spec.start, spec.end, spec.step, spec.skew),
-                    spec.defaultValue));
+                    spec.defaultValue, juce::AudioParameterFloatAttributes().withLabel (withUnits ? spec.unit : "")));
                 break;
         }
     }

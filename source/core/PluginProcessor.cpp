@@ -25,7 +25,7 @@ constexpr size_t bytesPerEvent = sizeof (juce::int32) + sizeof (juce::uint16) + 
 
 KestruneProcessor::KestruneProcessor()
     : AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
-      parameters (*this, nullptr, juce::Identifier ("Parameters"), createParameterLayout())
+      parameters (*this, nullptr, juce::Identifier ("Parameters"), createParameterLayout (wrapperType == wrapperType_LV2))
 {
     for (int i = 0; i < kestrune::numParameters; ++i)
     {

@@ -37,7 +37,9 @@ public:
     void setStateInformation (const void* data, int sizeInBytes) override;
     bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
 
-    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+    // The LV2 names its control ports' units after the parameters' labels; the other formats keep
+    // showing bare values, as they always have.
+    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout (bool withUnits);
     static const juce::StringArray instrumentChoices;
 
     // The twelve current values, each clamped into its range (a value that is not a number reads as

@@ -10,7 +10,7 @@ folders, the copied bundle, the sessions and the exports live there, never in th
 The twelve parameters (IDs, names, ranges, skews, defaults) come from `kestrune-host info --json`
 on the VST3 bundle, never from a copy written here.
 
-CASE is one of: parameters, render, reload INSTRUMENT, bad-state, automation.
+CASE is one of: parameters, render, reload INSTRUMENT, bad-state, automation, lv2-session-before-ports.
 Exit status 0 = pass, 1 = fail, 77 = Ardour is not installed (ctest reports the test as skipped).
 """
 
@@ -63,6 +63,12 @@ DEFAULTS = {}
 INSTRUMENTS = ["BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"]
 # The settings a musician dials in before saving; the reload cases expect them back.
 RELOAD_SETTINGS = {"attack": 0.2, "drift": 0, "reverbMix": 0, "droneOn": 1, "focusMode": 1}
+# A session saved by the LV2 of before its control ports, when its parameters were patch properties
+# and their values lived only in the plug-in's own state; every value is off its default.
+SESSION_BEFORE_PORTS = HERE / "fixtures/saved-before-ports"
+SETTINGS_BEFORE_PORTS = {"instrument": 3, "attack": 0.25, "release": 1.5, "droneVol": 20, "droneOn": 1,
+                         "brightness": 40, "volume": 55, "ornament": 10, "drift": 5, "reverbMix": 12,
+                         "reverbSize": 75, "focusMode": 1}
 # Instruments whose two renders of one session differ even at drift 0, and why; for them the
 # reload cases compare level envelopes instead of samples.
 NOT_REPEATABLE = {
@@ -339,7 +345,7 @@ class Sandbox:
         return self.root / "sessions" / name
 
     def host_value(self, pid, value):
-        """Ardour hands VST3 parameters around normalised, LV2 properties in their own units."""
+        """Ardour hands VST3 parameters around normalised, LV2 control ports in their own units."""
         return to_normalised(pid, value) if self.fmt == "vst3" else value
 
     def run(self, mode, session, settings=None, export="", seconds=0.0, phrase_on=True, snapshot="", automate=None):
@@ -421,15 +427,16 @@ class Report:
         return {pid: c for pid, c in zip(DEFAULTS, own)}
 
 
-def check_values(report, expected, what):
-    """The plug-in's own saved values, and for VST3 the values Ardour shows, match `expected`."""
+def check_values(report, expected, what, shown_too=True):
+    """The plug-in's own saved values, and the values Ardour shows, match `expected`."""
     got = report.state.values()
     wrong = [f"{pid} {got[pid]:.6g} (expected {value:.6g})" for pid, value in expected.items()
              if not close_enough(pid, got[pid], value)]
     if wrong:
         raise Failure(f"{what}, the plug-in holds " + ", ".join(wrong))
-    if report.state.fmt == "vst3":
-        shown = {pid: from_normalised(pid, c[1]) for pid, c in report.own_controls().items()}
+    if shown_too:
+        vst3 = report.state.fmt == "vst3"
+        shown = {pid: from_normalised(pid, c[1]) if vst3 else c[1] for pid, c in report.own_controls().items()}
         wrong = [f"{pid} {shown[pid]:.6g} (expected {value:.6g})" for pid, value in expected.items()
                  if not close_enough(pid, shown[pid], value)]
         if wrong:
@@ -584,6 +591,10 @@ def case_parameters(box):
     for name, value, lower, upper, default, kind in report.controls:
         print(f"  {name:14s} {value:<10.6g} range {lower:g}..{upper:g} default {default:g} ({kind})")
     own = report.own_controls()
+    # Ardour offers automation lanes for plug-in ports (VST3 parameters, LV2 control ports) only.
+    not_ports = [c[0] for c in own.values() if c[5] != "port"]
+    if not_ports:
+        raise Failure(f"not automatable plug-in ports in Ardour: {not_ports}")
     for pid, (name, value, lower, upper, default, kind) in own.items():
         _, _, start, end, _, plain_default = PARAM[pid]
         if box.fmt == "vst3":
@@ -672,6 +683,13 @@ def case_bad_state(box):
             raise Failure("no Port for drift in the saved session")
         text = drift_port.sub(f'<Port id="{vst3_param_id("shimmer")}" value="0.5"/>', text, count=1)
         (session / f"{session.name}.ardour").write_text(text)
+    else:
+        # Likewise Ardour's copy of the LV2 control ports.
+        text = (session / f"{session.name}.ardour").read_text()
+        text, n = re.subn(r'<Port symbol="drift" value="[^"]*"/>', '<Port symbol="shimmer" value="0.5"/>', text)
+        if n != 1:
+            raise Failure("no Port for drift in the saved session")
+        (session / f"{session.name}.ardour").write_text(text)
     state = SavedState(session, session.name, box.fmt)
     xml = state.xml()
     xml, dropped = re.subn(r'<PARAM id="drift" value="[^"]*"/>', '<PARAM id="shimmer" value="7"/>', xml)
@@ -684,7 +702,11 @@ def case_bad_state(box):
     state.write_xml(xml)
     expected = dict(saved, drift=DEFAULTS["drift"], attack=1.0, volume=100, instrument=7, release=0.01)
     report = box.run("reload", session, export="other-build", seconds=export_seconds(expected), snapshot="restored")
-    check_values(report, expected, "after loading another build's state")
+    # Ardour's own copy of the values stays as saved: for the VST3 it is applied before the chunk,
+    # whose loading resyncs it; the LV2's stored state, damaged or not, stands over its ports until
+    # they move, and the ports go on showing what Ardour saved.
+    vst3 = box.fmt == "vst3"
+    check_values(report, expected, "after loading another build's state", shown_too=vst3)
     check_audio(box.export_path("other-build"), expected, export_seconds(expected))
 
     # Garbage where the state block should be.
@@ -696,9 +718,8 @@ def case_bad_state(box):
     state.write(random.Random(7).randbytes(300))
     seconds = export_seconds(DEFAULTS)
     report = box.run("reload", session, export="garbage", seconds=seconds, snapshot="restored")
-    # The plug-in ignores the block and keeps a new instance's defaults. (Ardour's own copy of the
-    # VST3 values does not help: it is applied before the chunk, whose loading resyncs them.)
-    check_values(report, DEFAULTS, "after loading a garbage state")
+    # The plug-in ignores the block and keeps a new instance's defaults.
+    check_values(report, DEFAULTS, "after loading a garbage state", shown_too=vst3)
     check_audio(box.export_path("garbage"), DEFAULTS, seconds)
 
     # A lying size where the framework reads its own framing: for the VST3, the 23 bytes of its
@@ -714,12 +735,26 @@ def case_bad_state(box):
     else:
         state.write_encoded("-5.AAAA")
     report = box.run("reload", session, export="lying-size", seconds=seconds, snapshot="restored")
-    check_values(report, DEFAULTS, "after loading a state with a lying size")
+    check_values(report, DEFAULTS, "after loading a state with a lying size", shown_too=vst3)
     check_audio(box.export_path("lying-size"), DEFAULTS, seconds)
 
 
+def case_lv2_session_before_ports(box):
+    """A session saved by the LV2 of before its control ports reloads with all twelve values: they
+    come from the plug-in's own state, which the ports Ardour leaves at their defaults (the session
+    holds no values for them) must not overwrite."""
+    if box.fmt != "lv2":
+        raise Failure("only the LV2 had sessions before its control ports")
+    session = box.session(SESSION_BEFORE_PORTS.name)
+    shutil.copytree(SESSION_BEFORE_PORTS, session)
+    report = box.run("reload", session, snapshot="restored")
+    # The ports still show their defaults: a plug-in cannot move its host's input ports.
+    check_values(report, dict(DEFAULTS, **SETTINGS_BEFORE_PORTS), "after loading a session saved before the ports",
+                 shown_too=False)
+
+
 CASES = {"parameters": case_parameters, "render": case_render, "reload": case_reload, "bad-state": case_bad_state,
-         "automation": case_automation}
+         "automation": case_automation, "lv2-session-before-ports": case_lv2_session_before_ports}
 
 
 def main():

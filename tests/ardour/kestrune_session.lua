@@ -97,12 +97,8 @@ print ("KT PLUGIN " .. plugin:name () .. "|" .. plugin:unique_id ())
 print ("KT PATH " .. plugin:get_info ().path)
 print ("KT LATENCY " .. insert:signal_latency () .. "|" .. route:signal_latency ())
 
--- The instrument's controls as Ardour offers them: plug-in ports (VST3 parameters, LV2 control
--- ports), then LV2 properties (JUCE publishes LV2 parameters as patch properties). Ardour lists no
--- properties among the automatable parameters (its editor offers no lanes for them), so they are
--- looked up by their URID, which Ardour hands out counting from 1 as it meets URIs. Their controls
--- show only what Ardour itself last set, 0 before that; an automation list on them plays back.
-local PROPERTY = ARDOUR.AutomationType.PluginAutomation + 1 -- PluginPropertyAutomation, unnamed in Lua
+-- The instrument's controls as Ardour offers them: its automatable plug-in ports (VST3 parameters,
+-- LV2 control ports).
 local function controls ()
 	local list = {}
 	local auto = insert:to_automatable ()
@@ -111,10 +107,6 @@ local function controls ()
 			local ac = auto:automation_control (p, false)
 			if not ac:isnil () then list[#list + 1] = { ac, ac:name (), "port" } end
 		end
-	end
-	for id = 1, 4096 do
-		local ac = auto:automation_control (Evoral.Parameter (PROPERTY, 0, id), false)
-		if not ac:isnil () then list[#list + 1] = { ac, ac:desc ().label, "property" } end
 	end
 	return list
 end
@@ -142,7 +134,7 @@ if mode == "create" then
 		print ("KT AUTOMATED " .. name .. " " .. al:size () .. " points")
 	end
 end
--- Let a few cycles run: LV2 properties reach the plug-in as messages in its next run.
+-- Let a few cycles run: the plug-in reads its LV2 control ports at its next run.
 sleep (0.5)
 
 -- index|name|value|lower|upper|default|kind, as Ardour shows them

@@ -117,6 +117,24 @@ TEST (Parameters, TheHostSeesTheTableInOrder)
     }
 }
 
+// The LV2 wrapper names its control ports' units after the labels: there, and only there, the
+// parameters carry the table's units.
+TEST (Parameters, OnlyTheLV2LabelsTheTablesUnits)
+{
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
+    KestruneProcessor lv2;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_VST3);
+    KestruneProcessor vst3;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+
+    for (int i = 0; i < kestrune::numParameters; ++i)
+    {
+        SCOPED_TRACE (kestrune::parameterTable[i].id);
+        EXPECT_EQ (lv2.getParameters()[i]->getLabel(), kestrune::parameterTable[i].unit);
+        EXPECT_EQ (vst3.getParameters()[i]->getLabel(), "");
+    }
+}
+
 TEST (Parameters, SkewSnapAndClamp)
 {
     KestruneProcessor p;
