@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Voice.h"
+#include "engine/RenderScratch.h"
 
 #include <cstdint>
 #include <cstring>
@@ -77,6 +77,14 @@ Floats gather (const Voice* v, Field field) noexcept
 inline DoubleLanes gatherDoubles (const Voice* v, double Voice::*field) noexcept
 {
     return { Doubles { v[0].*field, v[1].*field }, Doubles { v[2].*field, v[3].*field } };
+}
+
+// The same from a field of one kind's render state.
+template <typename State, typename Field>
+Floats gather (const Voice* v, State Voice::*state, Field State::*field) noexcept
+{
+    return Floats { (float) ((v[0].*state).*field), (float) ((v[1].*state).*field),
+                    (float) ((v[2].*state).*field), (float) ((v[3].*state).*field) };
 }
 
 // The whole cycles of phases x from 0 up to 2^52: adding and taking away 2^52 rounds x to the nearest
