@@ -318,6 +318,9 @@ const SampleZone* SampleBank::findZone (int instrument, int note) const noexcept
 
 namespace
 {
+// The chanter. F4 and G4 are loaded under the roots of F3 and G3 (53 and 55), an octave below the
+// pitch they sound at: a chanter has no notes below its compass, so keys up to D4 play its two
+// lowest recordings an octave above the key instead of pulling A4 far down.
 const SampleRow bagpipeTable[] = {
     KESTRUNE_ROW (F4_31_wav, 53),  KESTRUNE_ROW (G4_31_wav, 55),  KESTRUNE_ROW (A4_31_wav, 69),
     KESTRUNE_ROW (As4_31_wav, 70), KESTRUNE_ROW (B4_31_wav, 71),  KESTRUNE_ROW (C5_31_wav, 72),
