@@ -22,7 +22,13 @@ struct EngineProbe
     // The voice pool and the voice pass, without the rest of the block.
     static void noteOn (Engine& e, int note, float velocity) noexcept { e.noteOn (note, velocity); }
     static void stopAllVoices (Engine& e) noexcept { e.stopAllVoices(); }
-    static float voicePass (Engine& e, int& voiceCount) noexcept { return e.voicePass (voiceCount); }
+    // One sample of every voice, summed, with the number of voices met.
+    static float voicePass (Engine& e, int& voiceCount) noexcept
+    {
+        e.renderVoices (1);
+        voiceCount = e.scratch.count[0];
+        return e.scratch.mix[0];
+    }
     static void renderVoices (Engine& e, int numSamples) noexcept { e.renderVoices (numSamples); }
     static double zoneIncrement (const Engine& e, int note, const SampleZone* zone) noexcept { return e.zoneIncrement (note, zone); }
 };

@@ -1,20 +1,18 @@
 #pragma once
 
+#include "engine/FourWide.h"
 #include "engine/RenderScratch.h"
 
 #include <cstdint>
 #include <cstring>
 
-// The four lanes of a voice group as one value. The compiler keeps one in a vector register (two for
-// doubles) and does every operation on all four lanes at once, each lane exactly as one scalar
-// operation would: the same roundings, in the same order. A comparison gives a mask (all bits set or
-// none per lane) that picks between two values.
+// The four lanes of a voice group as one value (see FourWide.h).
 namespace lanes
 {
-using Floats = float __attribute__ ((vector_size (16)));
-using Ints = std::int32_t __attribute__ ((vector_size (16)));
-using Doubles = double __attribute__ ((vector_size (16)));
-using Longs = std::int64_t __attribute__ ((vector_size (16)));
+using fourwide::Floats;
+using fourwide::Ints;
+using fourwide::Doubles;
+using fourwide::Longs;
 
 static_assert (laneWidth == 4, "a group's lanes fill one four-wide value");
 

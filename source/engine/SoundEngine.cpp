@@ -6,10 +6,10 @@
 
 namespace
 {
-// A velocity of 127 plays at full level. Velocities are multiplied by 1/127 as a float where the mod
-// wheel is divided by 127: for eight values (9, 13, 18, 26, 36, 52, 72, 104) the two differ in the
-// last bit, and the voices' levels are set by the product.
-constexpr float velocityScale = 0.007874016f;
+// A velocity of 127 plays at full level. Velocities are multiplied by 1/127 where the mod wheel is
+// divided by 127: for eight values (9, 13, 18, 26, 36, 52, 72, 104) the two differ in the last bit,
+// and the voices' levels are set by the product.
+constexpr float velocityScale = 1.0f / 127.0f;
 
 bool startsNote (const juce::MidiBuffer& midi) noexcept
 {
@@ -428,11 +428,4 @@ void Engine::renderVoices (int n) noexcept
             w.mix[s] = sum;
         }
     }
-}
-
-float Engine::voicePass (int& voiceCount) noexcept
-{
-    renderVoices (1);
-    voiceCount = scratch.count[0];
-    return scratch.mix[0];
 }

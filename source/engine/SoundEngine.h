@@ -78,9 +78,7 @@ private:
     void wake() noexcept;
     void followSilence (const juce::AudioBuffer<float>&) noexcept;
 
-    // One sample of every voice, summed, with the number of voices met; and up to one chunk of the
-    // same into `scratch`.
-    float voicePass (int& voiceCount) noexcept;
+    // Up to one chunk of the voices' sum into scratch.mix and the number of voices met into scratch.count.
     void renderVoices (int numSamples) noexcept;
 
     // Only the audio thread touches the state.

@@ -99,6 +99,20 @@ inline float rhodesDecay (int note, float sampleRate) noexcept
     return 1.0f - (k * 8.0f + 3.0f) / sampleRate;
 }
 
+// The sines of `count` operator phases p (in cycles) and of `harmonic` times them: an operator's
+// fundamental and one of its overtones, with their arguments.
+inline void operatorSines (const float* phase, float harmonic, float* fundamentalArgument, float* overtoneArgument,
+                           float* fundamentalSine, float* overtoneSine, int count) noexcept
+{
+    for (int i = 0; i < count; ++i)
+    {
+        fundamentalArgument[i] = phase[i] * twoPi;
+        overtoneArgument[i] = phase[i] * harmonic * twoPi;
+    }
+    fastmath::sines (fundamentalArgument, fundamentalSine, count);
+    fastmath::sines (overtoneArgument, overtoneSine, count);
+}
+
 // An electric piano: a carrier phase-modulated by a sine with a seventh harmonic, the depth set by
 // velocity and decaying after the attack. Renders the next n samples of the group's four voices into
 // w.out; only lanes whose `on` is 1 keep their new state.
@@ -127,18 +141,8 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
     }
 
     const auto count = n * laneWidth;
-    {
-        const auto* phase = &work.modulatorPhase[0][0];
-        auto* fundamental = &work.modulatorArgument[0][0];
-        auto* seventh = &work.seventhArgument[0][0];
-        for (int i = 0; i < count; ++i)
-        {
-            fundamental[i] = phase[i] * twoPi;
-            seventh[i] = phase[i] * 7.0f * twoPi;
-        }
-        fastmath::sines (fundamental, &work.modulatorSine[0][0], count);
-        fastmath::sines (seventh, &work.seventhSine[0][0], count);
-    }
+    operatorSines (&work.modulatorPhase[0][0], 7.0f, &work.modulatorArgument[0][0], &work.seventhArgument[0][0],
+                   &work.modulatorSine[0][0], &work.seventhSine[0][0], count);
 
     // Strong modulation can push the carrier backwards. Its whole cycles come off by truncation,
     // which is its floor there (it is at least 1); from 2^23 up a float has no fraction left to keep.
@@ -158,18 +162,8 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
         store (work.carrierPhase[s], carrierPhase);
     }
 
-    {
-        const auto* phase = &work.carrierPhase[0][0];
-        auto* fundamental = &work.carrierArgument[0][0];
-        auto* octave = &work.octaveArgument[0][0];
-        for (int i = 0; i < count; ++i)
-        {
-            fundamental[i] = phase[i] * twoPi;
-            octave[i] = phase[i] * 2.0f * twoPi;
-        }
-        fastmath::sines (fundamental, &work.carrierSine[0][0], count);
-        fastmath::sines (octave, &work.octaveSine[0][0], count);
-    }
+    operatorSines (&work.carrierPhase[0][0], 2.0f, &work.carrierArgument[0][0], &work.octaveArgument[0][0],
+                   &work.carrierSine[0][0], &work.octaveSine[0][0], count);
 
     const auto* carrier = &work.carrierSine[0][0];
     const auto* octave = &work.octaveSine[0][0];

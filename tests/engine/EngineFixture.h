@@ -72,19 +72,24 @@ inline void apply (TestEngine& e, juce::MidiBuffer midi)
     render (e, 0, std::move (midi));
 }
 
-// Replaces an instrument's zones by one synthetic recording.
-inline SampleZone& useSyntheticZone (TestEngine& e, int instrument, std::vector<float> frames,
-                                     int rootNote = 60, double sampleRate = 44100.0)
+// Makes `zone` a loaded recording of these frames.
+inline void fillZone (SampleZone& zone, const std::vector<float>& frames, int rootNote = 60, double sampleRate = 44100.0)
 {
-    auto& set = e.samples.zoneSets[instrument];
-    set.numZones = 1;
-    auto& zone = set.zones[0];
     zone.buffer.setSize (1, (int) frames.size());
     std::copy (frames.begin(), frames.end(), zone.buffer.getWritePointer (0));
     zone.rootNote = rootNote;
     zone.sampleRate = sampleRate;
     zone.loaded = true;
-    return zone;
+}
+
+// Replaces an instrument's zones by one synthetic recording.
+inline SampleZone& useSyntheticZone (TestEngine& e, int instrument, const std::vector<float>& frames,
+                                     int rootNote = 60, double sampleRate = 44100.0)
+{
+    auto& set = e.samples.zoneSets[instrument];
+    set.numZones = 1;
+    fillZone (set.zones[0], frames, rootNote, sampleRate);
+    return set.zones[0];
 }
 
 inline std::vector<float> ramp (int length)

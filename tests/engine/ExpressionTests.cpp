@@ -84,10 +84,7 @@ TEST (Ornament, GlideIntoAnotherZoneStartsFromThePreviousPitchThroughTheNewZone)
     setParameter (*p, Parameter::ornament, 60.0f);
     auto& set = p->samples.zoneSets[harp];
     useSyntheticZone (*p, harp, constant (1000), 60);
-    set.zones[1].buffer.setSize (1, 1000);
-    set.zones[1].buffer.clear();
-    set.zones[1].rootNote = 72;
-    set.zones[1].loaded = true;
+    fillZone (set.zones[1], constant (1000, 0.0f), 72);
     set.numZones = 2;
 
     apply (*p, midiOf ({ on (60), on (71) }));

@@ -25,14 +25,8 @@ std::unique_ptr<TestEngine> defaultEngine (int instrument, double rate)
     auto e = std::make_unique<TestEngine> (Bank::empty);
     useSyntheticZone (*e, organ, sine (20000, 0.01f));
     useSyntheticZone (*e, bagpipes, sine (20000, 0.02f));
-    for (auto* drone : { &e->samples.droneLow, &e->samples.droneHigh })
-    {
-        drone->buffer.setSize (1, 30000);
-        const auto frames = sine (30000, drone == &e->samples.droneLow ? 0.0025f : 0.005f);
-        std::copy (frames.begin(), frames.end(), drone->buffer.getWritePointer (0));
-        drone->rootNote = 43;
-        drone->loaded = true;
-    }
+    fillZone (e->samples.droneLow, sine (30000, 0.0025f), 43);
+    fillZone (e->samples.droneHigh, sine (30000, 0.005f), 43);
     setParameter (*e, Parameter::instrument, (float) instrument);
     e->prepare (rate, blockSize);
     e->seedRandom (7);

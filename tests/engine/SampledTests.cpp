@@ -8,9 +8,7 @@ namespace
 SampleZone zoneOf (const std::vector<float>& frames)
 {
     SampleZone zone;
-    zone.buffer.setSize (1, (int) frames.size());
-    std::copy (frames.begin(), frames.end(), zone.buffer.getWritePointer (0));
-    zone.loaded = true;
+    fillZone (zone, frames);
     return zone;
 }
 
