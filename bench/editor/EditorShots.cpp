@@ -31,7 +31,7 @@ int main (int argc, char** argv)
     folder.createDirectory();
 
     KestruneProcessor processor;
-    auto* instrument = processor.parameters.getParameter ("instrument");
+    auto* instrument = processor.parameters.getParameter (kestrune::parameterRow (kestrune::Parameter::instrument).id);
     bool ok = true;
 
     const struct { int index; const char* name; } shots[] = { { 0, "bagpipes" }, { 2, "harp" }, { 7, "rhodes" } };

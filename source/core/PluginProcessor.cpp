@@ -6,15 +6,6 @@
 
 namespace
 {
-// A complete three-byte note or controller message: the only events the engine acts on.
-bool isEngineEvent (const juce::MidiMessageMetadata& event) noexcept
-{
-    const auto* d = event.data;
-    const auto status = d[0] & 0xf0;
-    return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80
-        && (status == 0x80 || status == 0x90 || status == 0xb0);
-}
-
 // The merge buffer is reserved once for this many host events and for what the on-screen keyboard
 // adds in a block (at most a note-off for every note of every channel after an all-notes-off); a
 // block with more host events than that plays unmerged rather than growing the buffer.
@@ -36,7 +27,7 @@ KestruneProcessor::KestruneProcessor()
     // Reproducible renders: the random source (drift rates, trill intervals, CHANT's breath) can be
     // seeded from the environment; otherwise it is seeded from the clock.
     if (const auto* seed = std::getenv ("KESTRUNE_RANDOM_SEED"))
-        engine.random.setSeed (std::strtoll (seed, nullptr, 10));
+        engine.seedRandom (std::strtoll (seed, nullptr, 10));
 }
 
 KestruneProcessor::~KestruneProcessor() = default;
@@ -74,7 +65,7 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
 
     int hostEvents = 0;
     for (const auto event : midi)
-        hostEvents += isEngineEvent (event) ? 1 : 0;
+        hostEvents += Engine::actsOn (event) ? 1 : 0;
 
     // A flood larger than the reserved room reaches the engine whole; the keyboard then shows this
     // block's host notes late or not at all, and adds its own notes at the next block.
@@ -86,7 +77,7 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
 
     keyboardMidi.clear();
     for (const auto event : midi)
-        if (isEngineEvent (event))
+        if (Engine::actsOn (event))
             kestrune::appendInOrder (keyboardMidi, event.samplePosition, event.data, 3);
 
     // A block without samples still takes the keyboard's notes, placed at its start.

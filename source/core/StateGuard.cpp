@@ -1,5 +1,7 @@
 #include "core/StateGuard.h"
 
+#include <juce_core/juce_core.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -8,11 +10,6 @@ namespace kestrune::stateguard
 namespace
 {
 constexpr std::uint32_t binaryXmlMagic = 0x21324356;
-
-std::uint32_t littleEndian32 (const unsigned char* p) noexcept
-{
-    return (std::uint32_t) p[0] | ((std::uint32_t) p[1] << 8) | ((std::uint32_t) p[2] << 16) | ((std::uint32_t) p[3] << 24);
-}
 
 bool isXmlSpace (char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isAsciiLetter (char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -258,10 +255,10 @@ std::string_view textOfBlock (const void* data, int sizeInBytes) noexcept
         return {};
 
     const auto* bytes = static_cast<const unsigned char*> (data);
-    if (littleEndian32 (bytes) != binaryXmlMagic)
+    if (juce::ByteOrder::littleEndianInt (bytes) != binaryXmlMagic)
         return {};
 
-    const auto storedLength = (std::int32_t) littleEndian32 (bytes + 4);
+    const auto storedLength = (std::int32_t) juce::ByteOrder::littleEndianInt (bytes + 4);
     if (storedLength <= 0)
         return {};
 

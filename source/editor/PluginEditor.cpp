@@ -55,30 +55,17 @@ KestruneEditor::KestruneEditor (KestruneProcessor& p)
         button.onClick = [this] (int index) { selectInstrument (index); };
     }
 
-    setupKnob (attackSlider, attackLabel, "ATTACK", " s");
-    setupKnob (releaseSlider, releaseLabel, "RELEASE", " s");
-    setupKnob (brightnessSlider, brightnessLabel, "BRIGHT", "%");
-    setupKnob (volumeSlider, volumeLabel, "VOLUME", "%");
-    setupKnob (ornamentSlider, ornamentLabel, "ORNAMENT", "%");
-    setupKnob (driftSlider, driftLabel, "DRIFT", "%");
-    setupKnob (reverbSlider, reverbLabel, "REVERB", "%");
+    auto knob = knobs.begin();
+    for (const auto& row : kestrune::parameterTable)
+        if (editorKnobs::isKnob (row))
+            setupKnob (*knob++, row);
 
-    droneToggle.setButtonText ("DRONE");
-    addAndMakeVisible (droneToggle);
-    focusToggle.setButtonText ("FOCUS");
-    addAndMakeVisible (focusToggle);
+    setupSwitch (drone, kestrune::Parameter::droneOn);
+    setupSwitch (focus, kestrune::Parameter::focusMode);
 
-    auto& params = processorRef.parameters;
-    instrumentAttachment = std::make_unique<ComboBoxAttachment> (params, "instrument", instrumentBox);
-    attackAttachment     = std::make_unique<SliderAttachment> (params, "attack", attackSlider);
-    releaseAttachment    = std::make_unique<SliderAttachment> (params, "release", releaseSlider);
-    brightnessAttachment = std::make_unique<SliderAttachment> (params, "brightness", brightnessSlider);
-    volumeAttachment     = std::make_unique<SliderAttachment> (params, "volume", volumeSlider);
-    ornamentAttachment   = std::make_unique<SliderAttachment> (params, "ornament", ornamentSlider);
-    driftAttachment      = std::make_unique<SliderAttachment> (params, "drift", driftSlider);
-    reverbAttachment     = std::make_unique<SliderAttachment> (params, "reverbMix", reverbSlider);
-    droneAttachment      = std::make_unique<ButtonAttachment> (params, "droneOn", droneToggle);
-    focusAttachment      = std::make_unique<ButtonAttachment> (params, "focusMode", focusToggle);
+    const auto* instrumentId = kestrune::parameterRow (kestrune::Parameter::instrument).id;
+    instrumentAttachment = std::make_unique<ComboBoxAttachment> (processorRef.parameters, instrumentId, instrumentBox);
+    instrumentValue = processorRef.parameters.getRawParameterValue (instrumentId);
 
     addAndMakeVisible (crtOverlay);
     crtOverlay.setInterceptsMouseClicks (false, false);
@@ -86,14 +73,14 @@ KestruneEditor::KestruneEditor (KestruneProcessor& p)
     // The overlay covers the painting and the captions; everything that takes clicks lies above it.
     for (auto& button : instrumentButtons)
         button.toFront (false);
-    droneToggle.toFront (false);
-    for (auto* knob : knobs())
-        knob->toFront (false);
+    drone.button.toFront (false);
+    for (auto& k : knobs)
+        k.slider.toFront (false);
     keyboard.toFront (false);
     keysToggle.toFront (false);
-    focusToggle.toFront (false);
+    focus.button.toFront (false);
 
-    currentInstrument = (int) processorRef.parameters.getRawParameterValue ("instrument")->load();
+    currentInstrument = (int) instrumentValue->load();
     selectInstrument (currentInstrument);
 
     startTimer (100);
@@ -106,21 +93,13 @@ KestruneEditor::~KestruneEditor()
     setLookAndFeel (nullptr);
 }
 
-std::array<juce::Slider*, 7> KestruneEditor::knobs()
+void KestruneEditor::setupKnob (Knob& knob, const kestrune::ParameterRow& row)
 {
-    return { &attackSlider, &releaseSlider, &brightnessSlider, &volumeSlider,
-             &ornamentSlider, &driftSlider, &reverbSlider };
-}
+    // Seconds are spaced from their number, a percentage is not.
+    const auto unit = juce::String (row.unit);
+    const auto suffix = unit.isEmpty() || unit == "%" ? unit : " " + unit;
 
-std::array<juce::Label*, 7> KestruneEditor::knobLabels()
-{
-    return { &attackLabel, &releaseLabel, &brightnessLabel, &volumeLabel,
-             &ornamentLabel, &driftLabel, &reverbLabel };
-}
-
-void KestruneEditor::setupKnob (juce::Slider& slider, juce::Label& label,
-                                const juce::String& caption, const juce::String& suffix)
-{
+    auto& slider = knob.slider;
     slider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
     slider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 70, 18);
     slider.setColour (juce::Slider::textBoxTextColourId, palette::defaultAccentColour);
@@ -128,11 +107,22 @@ void KestruneEditor::setupKnob (juce::Slider& slider, juce::Label& label,
     slider.setTextValueSuffix (suffix);
     addAndMakeVisible (slider);
 
-    label.setText (caption, juce::dontSendNotification);
+    auto& label = knob.caption;
+    label.setText (row.caption, juce::dontSendNotification);
     label.setFont (monoFont (11.0f, juce::Font::bold));
     label.setColour (juce::Label::textColourId, palette::knobLabelColour);
     label.setJustificationType (juce::Justification::centred);
     addAndMakeVisible (label);
+
+    knob.attachment = std::make_unique<SliderAttachment> (processorRef.parameters, row.id, slider);
+}
+
+void KestruneEditor::setupSwitch (Switch& s, kestrune::Parameter which)
+{
+    const auto& row = kestrune::parameterRow (which);
+    s.button.setButtonText (row.caption);
+    addAndMakeVisible (s.button);
+    s.attachment = std::make_unique<ButtonAttachment> (processorRef.parameters, row.id, s.button);
 }
 
 void KestruneEditor::keysToggled()
@@ -158,8 +148,8 @@ void KestruneEditor::selectInstrument (int index)
         button.selected = (button.index == index);
 
     // The drone sounds under some instruments only, so its switch only exists there.
-    droneToggle.setVisible (hasDrone (index));
-    droneToggle.setEnabled (hasDrone (index));
+    drone.button.setVisible (hasDrone (index));
+    drone.button.setEnabled (hasDrone (index));
 
     applyInstrumentColour();
 
@@ -175,19 +165,17 @@ void KestruneEditor::applyInstrumentColour()
     const auto colour = instrumentColour (currentInstrument);
     editorLookAndFeel.accentColour = colour;
 
-    for (auto* label : knobLabels())
-        label->setColour (juce::Label::textColourId, colour);
-
-    for (auto* knob : knobs())
+    for (auto& knob : knobs)
     {
-        knob->setColour (juce::Slider::textBoxTextColourId, colour);
-        knob->repaint();
+        knob.caption.setColour (juce::Label::textColourId, colour);
+        knob.slider.setColour (juce::Slider::textBoxTextColourId, colour);
+        knob.slider.repaint();
     }
 }
 
 void KestruneEditor::timerCallback()
 {
-    const int instrument = (int) processorRef.parameters.getRawParameterValue ("instrument")->load();
+    const int instrument = (int) instrumentValue->load();
 
     if (instrument != currentInstrument)
         selectInstrument (instrument);
@@ -233,7 +221,7 @@ void KestruneEditor::resized()
     const int width = getWidth();
     const int bottom = area.getBottom();
     keysToggle.setBounds (width - 60, bottom - 18, 50, 16);
-    focusToggle.setBounds (width - 124, bottom - 18, 58, 16);
+    focus.button.setBounds (width - 124, bottom - 18, 58, 16);
 
     area.removeFromTop (58);
     area.removeFromBottom (22);
@@ -247,23 +235,20 @@ void KestruneEditor::resized()
 
     area.removeFromTop (16);
 
-    if (droneToggle.isVisible())
+    if (drone.button.isVisible())
     {
-        droneToggle.setBounds (area.removeFromTop (30).removeFromLeft (150));
+        drone.button.setBounds (area.removeFromTop (30).removeFromLeft (150));
         area.removeFromTop (8);
     }
 
-    const int knobWidth = area.getWidth() / 7;
-    auto sliders = knobs();
-    auto labels = knobLabels();
-    for (int k = 0; k < 6; ++k)
+    // Equal columns; the last knob takes what the division leaves.
+    const int knobWidth = area.getWidth() / numKnobs;
+    for (auto& knob : knobs)
     {
-        auto column = area.removeFromLeft (knobWidth);
-        labels[(size_t) k]->setBounds (column.removeFromTop (16));
-        sliders[(size_t) k]->setBounds (column);
+        auto column = &knob == &knobs.back() ? area : area.removeFromLeft (knobWidth);
+        knob.caption.setBounds (column.removeFromTop (16));
+        knob.slider.setBounds (column);
     }
-    labels[6]->setBounds (area.removeFromTop (16));
-    sliders[6]->setBounds (area);
 
     crtOverlay.setBounds (getLocalBounds());
 }

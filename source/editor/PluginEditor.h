@@ -6,12 +6,30 @@
 #include "editor/CRTOverlay.h"
 #include "editor/InstrumentButton.h"
 #include "editor/LookAndFeel.h"
+#include "core/ParameterTable.h"
 #include "samplebank/Instrument.h"
 
 #include <array>
 #include <utility>
 
 class KestruneProcessor;
+
+namespace editorKnobs
+{
+// One knob per continuous parameter the table gives a caption, left to right in the table's order.
+constexpr bool isKnob (const kestrune::ParameterRow& row) noexcept
+{
+    return row.kind == kestrune::ParameterKind::floating && row.caption != nullptr;
+}
+
+constexpr int count() noexcept
+{
+    int n = 0;
+    for (const auto& row : kestrune::parameterTable)
+        n += isKnob (row) ? 1 : 0;
+    return n;
+}
+} // namespace editorKnobs
 
 class KestruneEditor : public juce::AudioProcessorEditor, private juce::Timer
 {
@@ -30,13 +48,25 @@ private:
     using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
     using ComboBoxAttachment = juce::AudioProcessorValueTreeState::ComboBoxAttachment;
 
-    void applyInstrumentColour();
-    void setupKnob (juce::Slider&, juce::Label&, const juce::String& caption, const juce::String& suffix);
-    void keysToggled();
+    static constexpr int numKnobs = editorKnobs::count();
 
-    // Knobs and their captions in screen order, left to right.
-    std::array<juce::Slider*, 7> knobs();
-    std::array<juce::Label*, 7> knobLabels();
+    struct Knob
+    {
+        juce::Slider slider;
+        juce::Label caption;
+        std::unique_ptr<SliderAttachment> attachment;
+    };
+
+    struct Switch
+    {
+        juce::ToggleButton button;
+        std::unique_ptr<ButtonAttachment> attachment;
+    };
+
+    void applyInstrumentColour();
+    void setupKnob (Knob&, const kestrune::ParameterRow&);
+    void setupSwitch (Switch&, kestrune::Parameter);
+    void keysToggled();
 
     KestruneProcessor& processorRef;
     ZarnithLookAndFeel editorLookAndFeel;
@@ -44,18 +74,13 @@ private:
     std::array<InstrumentButton, numInstruments> instrumentButtons = InstrumentButton::row (std::make_index_sequence<numInstruments>());
     int currentInstrument = 0;
 
-    juce::Slider attackSlider, releaseSlider, brightnessSlider, volumeSlider, ornamentSlider, driftSlider, reverbSlider;
-    juce::Label attackLabel, releaseLabel, brightnessLabel, volumeLabel, ornamentLabel, driftLabel, reverbLabel;
-    juce::ToggleButton droneToggle;
+    std::array<Knob, numKnobs> knobs;
+    Switch drone, focus;
+
+    // Hidden: the buttons write the instrument parameter through it.
     juce::ComboBox instrumentBox;
-
     std::unique_ptr<ComboBoxAttachment> instrumentAttachment;
-    std::unique_ptr<SliderAttachment> attackAttachment, releaseAttachment, brightnessAttachment, volumeAttachment,
-                                      ornamentAttachment, driftAttachment, reverbAttachment;
-    std::unique_ptr<ButtonAttachment> droneAttachment;
-
-    juce::ToggleButton focusToggle;
-    std::unique_ptr<ButtonAttachment> focusAttachment;
+    const std::atomic<float>* instrumentValue = nullptr;
 
     CRTOverlay crtOverlay;
 

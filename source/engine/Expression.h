@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/BlockValues.h"
 #include "engine/FastMath.h"
 #include "engine/Lanes.h"
 
@@ -20,14 +21,14 @@ inline void advanceGlide (Voice& v) noexcept
     {
         v.gliding = false;
         v.glideProgress = 1.0f;
-        v.currentIncrement = v.targetIncrement;
+        v.sampled.currentIncrement = v.sampled.targetIncrement;
         return;
     }
 
     const auto p = v.glideProgress;
     const auto h = p < 0.5f ? 2.0f * p * p : 1.0f - 2.0f * (1.0f - p) * (1.0f - p);
-    const auto from = v.glideFromIncrement;
-    v.currentIncrement = (v.targetIncrement - from) * (double) h + from;
+    const auto from = v.sampled.glideFromIncrement;
+    v.sampled.currentIncrement = (v.sampled.targetIncrement - from) * (double) h + from;
 }
 
 // Fills w.semitones with drift plus trill and w.pitch with 2^(semitones / 12) for the next n samples
@@ -73,28 +74,29 @@ inline void pitchOffsets (Voice* v, const int* on, const BlockValues& b, float m
     const auto drifting = b.driftAmount > 0.01f;
     if (drifting)
     {
+        auto& work = w.stage.drift;
         const auto driftStep = gatherDoubles (v, &Voice::driftStep);
         for (int s = 0; s < n; ++s)
         {
             driftPhase.low += driftStep.low;
             driftPhase.high += driftStep.high;
             store (w.driftPhase[s], driftPhase);
-            store (w.argA[s], sineArguments ({ driftPhase.low * 0.7, driftPhase.high * 0.7 }));
-            store (w.argB[s], sineArguments (driftPhase));
+            store (work.partnerArgument[s], sineArguments ({ driftPhase.low * 0.7, driftPhase.high * 0.7 }));
+            store (work.argument[s], sineArguments (driftPhase));
         }
         const double phases[laneWidth] = { driftPhase.low[0], driftPhase.low[1], driftPhase.high[0], driftPhase.high[1] };
         for (int l = 0; l < laneWidth; ++l)
             if (on[l] != 0)
                 v[l].driftPhase = phases[l];
 
-        fastmath::sines (&w.argA[0][0], &w.sinA[0][0], n * laneWidth);
-        fastmath::sines (&w.argB[0][0], &w.sinB[0][0], n * laneWidth);
+        fastmath::sines (&work.partnerArgument[0][0], &work.partnerSine[0][0], n * laneWidth);
+        fastmath::sines (&work.argument[0][0], &work.sine[0][0], n * laneWidth);
 
-        const auto* sinA = &w.sinA[0][0];
-        const auto* sinB = &w.sinB[0][0];
+        const auto* partner = &work.partnerSine[0][0];
+        const auto* own = &work.sine[0][0];
         auto* semitones = &w.semitones[0][0];
         for (int i = 0; i < n * laneWidth; ++i)
-            semitones[i] = (sinA[i] * 0.3f + sinB[i] * 0.7f) * b.driftAmount * 0.15f + semitones[i];
+            semitones[i] = (partner[i] * 0.3f + own[i] * 0.7f) * b.driftAmount * 0.15f + semitones[i];
     }
     else
     {
@@ -115,22 +117,23 @@ inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGr
     if (! b.tremoloOn)
         return;
 
-    auto tremoloPhase = lanes::gather (v, &Voice::tremoloPhase);
+    auto& work = w.stage.tremolo;
+    auto tremoloPhase = lanes::gather (v, &Voice::rhodes, &RhodesState::tremoloPhase);
     const auto step = lanes::Floats {} + b.tremoloStep;
     for (int s = 0; s < n; ++s)
     {
         tremoloPhase = lanes::advancePhase (tremoloPhase, step);
-        lanes::store (w.argA[s], tremoloPhase * twoPi);
+        lanes::store (work.argument[s], tremoloPhase * twoPi);
     }
     for (int l = 0; l < laneWidth; ++l)
         if (on[l] != 0)
-            v[l].tremoloPhase = tremoloPhase[l];
+            v[l].rhodes.tremoloPhase = tremoloPhase[l];
 
-    fastmath::sines (&w.argA[0][0], &w.sinA[0][0], n * laneWidth);
+    fastmath::sines (&work.argument[0][0], &work.sine[0][0], n * laneWidth);
 
-    const auto* sinA = &w.sinA[0][0];
+    const auto* sine = &work.sine[0][0];
     auto* out = &w.out[0][0];
     for (int i = 0; i < n * laneWidth; ++i)
-        out[i] = out[i] * (1.0f - (sinA[i] * 0.5f + 0.5f) * b.tremoloDepth);
+        out[i] = out[i] * (1.0f - (sine[i] * 0.5f + 0.5f) * b.tremoloDepth);
 }
 } // namespace expression

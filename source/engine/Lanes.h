@@ -1,20 +1,18 @@
 #pragma once
 
-#include "engine/Voice.h"
+#include "engine/FourWide.h"
+#include "engine/RenderScratch.h"
 
 #include <cstdint>
 #include <cstring>
 
-// The four lanes of a voice group as one value. The compiler keeps one in a vector register (two for
-// doubles) and does every operation on all four lanes at once, each lane exactly as one scalar
-// operation would: the same roundings, in the same order. A comparison gives a mask (all bits set or
-// none per lane) that picks between two values.
+// The four lanes of a voice group as one value (see FourWide.h).
 namespace lanes
 {
-using Floats = float __attribute__ ((vector_size (16)));
-using Ints = std::int32_t __attribute__ ((vector_size (16)));
-using Doubles = double __attribute__ ((vector_size (16)));
-using Longs = std::int64_t __attribute__ ((vector_size (16)));
+using fourwide::Floats;
+using fourwide::Ints;
+using fourwide::Doubles;
+using fourwide::Longs;
 
 static_assert (laneWidth == 4, "a group's lanes fill one four-wide value");
 
@@ -77,6 +75,14 @@ Floats gather (const Voice* v, Field field) noexcept
 inline DoubleLanes gatherDoubles (const Voice* v, double Voice::*field) noexcept
 {
     return { Doubles { v[0].*field, v[1].*field }, Doubles { v[2].*field, v[3].*field } };
+}
+
+// The same from a field of one kind's render state.
+template <typename State, typename Field>
+Floats gather (const Voice* v, State Voice::*state, Field State::*field) noexcept
+{
+    return Floats { (float) ((v[0].*state).*field), (float) ((v[1].*state).*field),
+                    (float) ((v[2].*state).*field), (float) ((v[3].*state).*field) };
 }
 
 // The whole cycles of phases x from 0 up to 2^52: adding and taking away 2^52 rounds x to the nearest

@@ -1,4 +1,9 @@
-#include "engine/SoundEngine.h"
+#include "engine/OutputStage.h"
+#include "engine/Voice.h"
+
+#include <juce_core/juce_core.h>
+
+#include <cmath>
 
 namespace
 {
@@ -22,25 +27,22 @@ inline float nextFocusGain (float gain, float target) noexcept
 }
 } // namespace
 
-// Normalises the sum for the number of sounding voices, darkens it, fades it for focus mode and
-// drives it into the saturator, whose output never exceeds 0.92.
-float Engine::outputSample (float sum, int voiceCount) noexcept
+float OutputStage::sample (float sum, int voiceCount, const BlockValues& b) noexcept
 {
     if (voiceCount > 1)
         sum = sum / voiceCountRoots.root[voiceCount];
 
-    toneState = toneState + (sum - toneState) * block.toneCoefficient;
-    focusGain = nextFocusGain (focusGain, block.focusTarget);
-    return std::tanh (block.drive * toneState) * 0.92f * focusGain;
+    toneState = toneState + (sum - toneState) * b.toneCoefficient;
+    focusGain = nextFocusGain (focusGain, b.focusTarget);
+    return std::tanh (b.drive * toneState) * 0.92f * focusGain;
 }
 
-// The focus fade over n samples of an idle block, as the output stage would have moved it. Rounding
-// stops the fade at a value it then keeps, so a settled fade costs nothing.
-void Engine::settleFocusGain (int n) noexcept
+// Rounding stops the fade at a value it then keeps, so a settled fade costs nothing.
+void OutputStage::settleFocusGain (int n, float target) noexcept
 {
     for (int s = 0; s < n; ++s)
     {
-        const auto next = nextFocusGain (focusGain, block.focusTarget);
+        const auto next = nextFocusGain (focusGain, target);
         if (juce::exactlyEqual (next, focusGain))
             return;
         focusGain = next;

@@ -9,7 +9,7 @@ namespace sampled
 {
 // Caches the zone's frames and loop points in the voice. The loop is the last 30 % of the
 // recording; the crossfade at its end lasts 100 ms of host time, at most half the loop.
-inline void attachZone (Voice& v, const SampleZone* zone, double hostRate) noexcept
+inline void attachZone (SampledState& v, const SampleZone* zone, double hostRate) noexcept
 {
     v.zone = zone;
     if (zone == nullptr)
@@ -47,12 +47,12 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
     {
         const auto& voice = v[l];
         const auto on = rendered[l] > 0;
-        data[l] = on ? voice.frames : silence;
-        length[l] = on ? voice.length : 1;
-        loopLength[l] = on ? voice.length - voice.loopStart : 1;
-        crossfadeLength[l] = on ? voice.crossfadeLength : 0;
-        position[l] = on ? voice.readPosition : 0.0;
-        increment[l] = on ? voice.currentIncrement : 0.0;
+        data[l] = on ? voice.sampled.frames : silence;
+        length[l] = on ? voice.sampled.length : 1;
+        loopLength[l] = on ? voice.sampled.length - voice.sampled.loopStart : 1;
+        crossfadeLength[l] = on ? voice.sampled.crossfadeLength : 0;
+        position[l] = on ? voice.sampled.readPosition : 0.0;
+        increment[l] = on ? voice.sampled.currentIncrement : 0.0;
         gliding = gliding || (on && voice.gliding);
     }
 
@@ -66,10 +66,10 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
             for (; s < rendered[l] && voice.gliding; ++s)
             {
                 expression::advanceGlide (voice);
-                w.increment[s][l] = voice.currentIncrement;
+                w.increment[s][l] = voice.sampled.currentIncrement;
             }
             for (; s < n; ++s)
-                w.increment[s][l] = rendered[l] > 0 ? voice.currentIncrement : 0.0;
+                w.increment[s][l] = rendered[l] > 0 ? voice.sampled.currentIncrement : 0.0;
         }
     }
     const DoubleLanes speed { Doubles { increment[0], increment[1] }, Doubles { increment[2], increment[3] } };
@@ -127,6 +127,6 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
     const double positions[laneWidth] = { p.low[0], p.low[1], p.high[0], p.high[1] };
     for (int l = 0; l < laneWidth; ++l)
         if (rendered[l] > 0)
-            v[l].readPosition = positions[l];
+            v[l].sampled.readPosition = positions[l];
 }
 } // namespace sampled

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "engine/BlockValues.h"
+#include "engine/Drone.h"
 #include "engine/EngineParameters.h"
+#include "engine/OutputStage.h"
+#include "engine/RenderScratch.h"
 #include "engine/StereoReverb.h"
 #include "engine/Voice.h"
 #include "samplebank/Bank.h"
@@ -30,19 +34,19 @@ public:
     void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi,
                   const EngineParameters& parameters, bool editorAttended) noexcept;
 
-    // The voice pool's operations, as the MIDI pass applies them.
-    void noteOn (int note, float velocity) noexcept;
-    void noteOff (int note) noexcept;
-    void stopAllVoices() noexcept;
-    void releaseAllVoices() noexcept;
+    // The events the engine acts on: complete three-byte note-off, note-on and controller messages, on
+    // any channel. Anything else (other channel messages, system messages, sysex, truncated or
+    // malformed events) it ignores.
+    static bool actsOn (const juce::MidiMessageMetadata& event) noexcept
+    {
+        const auto* d = event.data;
+        const auto status = d[0] & 0xf0;
+        return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80
+            && (status == 0x80 || status == 0x90 || status == 0xb0);
+    }
 
-    // Read speed, in recording frames per output sample, of `note` played through `zone`.
-    double zoneIncrement (int note, const SampleZone* zone) const noexcept;
-
-    // One sample of every voice, summed, with the number of voices met; and up to one chunk of the
-    // same into `scratch`. Tests step voices with these without the rest of the block.
-    float voicePass (int& voiceCount) noexcept;
-    void renderVoices (int numSamples) noexcept;
+    // Seeds the random source (drift rates, trill intervals, CHANT's breath), for renders that repeat.
+    void seedRandom (juce::int64 seed) noexcept { random.setSeed (seed); }
 
     // Fixed gain after the reverb (-9 dB), which doubles the dry signal the saturator already brought
     // close to full scale and adds its wet signal: the loudest playing we measured at the default
@@ -56,35 +60,45 @@ public:
     static constexpr float silenceThreshold = 1.5848932e-5f;   // -96 dBFS
     bool isIdle() const noexcept { return idle; }
 
-    // The engine's state. Only the audio thread touches it; tests read it and seed `random`.
-    const SampleBank* bank;
-    Voice voices[numVoices];
-    int lastNote = -1;
-    float modWheel = 0.0f;
-    double dronePosition = 0.0;
-    int activeInstrument = 0;
-    double currentSampleRate = 44100.0;
-    juce::Random random;
-    StereoReverb reverb;
-    juce::Reverb::Parameters reverbParams;
-    float toneState = 0.0f;
-    float focusGain = 1.0f;
-    BlockValues block;
-    RenderScratch scratch {};
-
 private:
+    // The voice pool's operations, as the MIDI pass applies them.
+    void noteOn (int note, float velocity) noexcept;
+    void noteOff (int note) noexcept;
+    void stopAllVoices() noexcept;
+    void releaseAllVoices() noexcept;
+
+    // Read speed, in recording frames per output sample, of `note` played through `zone`.
+    double zoneIncrement (int note, const SampleZone* zone) const noexcept;
+
     void updateRateConstants() noexcept;
     void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
     void updateModulation() noexcept;
     void applyEvent (const juce::MidiMessageMetadata&) noexcept;
     void renderSpan (float* out, int from, int to) noexcept;
-    void drawNoise (const int* rendered, int n) noexcept;
-    void addDrone (int numSamples) noexcept;
-    float outputSample (float sum, int voiceCount) noexcept;
-    void settleFocusGain (int numSamples) noexcept;
     void wake() noexcept;
     void followSilence (const juce::AudioBuffer<float>&) noexcept;
 
+    // Up to one chunk of the voices' sum into scratch.mix and the number of voices met into scratch.count.
+    void renderVoices (int numSamples) noexcept;
+
+    // Only the audio thread touches the state.
+    const SampleBank* bank;
+    Voice voices[numVoices];
+    int lastNote = -1;
+    float modWheel = 0.0f;
+    int activeInstrument = 0;
+    double currentSampleRate = 44100.0;
+    juce::Random random;
+    BlockValues block;
+    RenderScratch scratch {};
+    Drone drone {};
+    OutputStage output;
+    StereoReverb reverb;
+    juce::Reverb::Parameters reverbParams;
+
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
+
+    // Tests look inside through this probe alone.
+    friend struct EngineProbe;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FourWide.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <vector>
@@ -58,7 +60,7 @@ private:
     // enough that the scratch below stays in the first-level cache.
     static constexpr int maxRun = 128;
 
-    using Floats = float __attribute__ ((vector_size (16)));
+    using Floats = fourwide::Floats;
 
     template <int numChannels>
     void processInRuns (float* const* channels, int numSamples) noexcept;

@@ -37,27 +37,28 @@ inline void renderChant (Voice* v, const int* on, const BlockValues& b, const fl
                          VoiceGroup& w, int n) noexcept
 {
     using namespace lanes;
+    auto& work = w.stage.chant;
 
     for (int s = 0; s < n; ++s)
     {
         const auto d = loadDoubles (w.driftPhase[s]);
-        store (w.argA[s], sineArguments ({ ((d.low * 0.1 + 5.5) * d.low) * 0.1, ((d.high * 0.1 + 5.5) * d.high) * 0.1 }));
+        store (work.vibratoArgument[s], sineArguments ({ ((d.low * 0.1 + 5.5) * d.low) * 0.1, ((d.high * 0.1 + 5.5) * d.high) * 0.1 }));
     }
-    fastmath::sines (&w.argA[0][0], &w.sinA[0][0], n * laneWidth);
+    fastmath::sines (&work.vibratoArgument[0][0], &work.vibratoSine[0][0], n * laneWidth);
 
     const auto baseFrequency = gather (v, &Voice::baseFrequency);
-    auto chantPhase = gather (v, &Voice::chantPhase);
+    auto pulsePhase = gather (v, &Voice::chant, &ChantState::pulsePhase);
     for (int s = 0; s < n; ++s)
     {
         auto f = baseFrequency * toFloats (loadDoubles (w.pitch[s]));
-        f = f * (load (w.sinA[s]) * b.vibratoDepth + 1.0f);
-        chantPhase = advancePhase (chantPhase, f / b.sampleRate);
-        store (w.phase[s], chantPhase);
+        f = f * (load (work.vibratoSine[s]) * b.vibratoDepth + 1.0f);
+        pulsePhase = advancePhase (pulsePhase, f / b.sampleRate);
+        store (work.pulsePhase[s], pulsePhase);
     }
 
     const auto count = n * laneWidth;
-    const auto* phase = &w.phase[0][0];
-    auto* pulse = &w.argB[0][0];
+    const auto* phase = &work.pulsePhase[0][0];
+    auto* pulse = &work.pulse[0][0];
     for (int i = 0; i < count; ++i)
         pulse[i] = std::exp (phase[i] * -3.0f) * (phase[i] * 2.0f - 1.0f);
 
@@ -65,13 +66,13 @@ inline void renderChant (Voice* v, const int* on, const BlockValues& b, const fl
     for (int k = 0; k < 3; ++k)
         for (int l = 0; l < laneWidth; ++l)
         {
-            cosine[k][l] = b.formantCosine[v[l].formantSet][k];
-            state[k][l] = v[l].formantState[k];
+            cosine[k][l] = b.formantCosine[v[l].chant.formantSet][k];
+            state[k][l] = v[l].chant.formantState[k];
         }
 
     for (int s = 0; s < n; ++s)
     {
-        const auto x = (load (noise[s]) * 2.0f - 1.0f) * 0.03f + load (w.argB[s]);
+        const auto x = (load (noise[s]) * 2.0f - 1.0f) * 0.03f + load (work.pulse[s]);
         state[0] = b.formantPole[0] * state[0] + b.formantGain[0] * x;
         state[1] = b.formantPole[1] * state[1] + b.formantGain[1] * x;
         state[2] = b.formantPole[2] * state[2] + b.formantGain[2] * x;
@@ -85,9 +86,9 @@ inline void renderChant (Voice* v, const int* on, const BlockValues& b, const fl
     {
         if (on[l] == 0)
             continue;
-        v[l].chantPhase = chantPhase[l];
+        v[l].chant.pulsePhase = pulsePhase[l];
         for (int k = 0; k < 3; ++k)
-            v[l].formantState[k] = state[k][l];
+            v[l].chant.formantState[k] = state[k][l];
     }
 }
 
@@ -98,51 +99,58 @@ inline float rhodesDecay (int note, float sampleRate) noexcept
     return 1.0f - (k * 8.0f + 3.0f) / sampleRate;
 }
 
+// The sines of `count` operator phases p (in cycles) and of `harmonic` times them: an operator's
+// fundamental and one of its overtones, with their arguments.
+inline void operatorSines (const float* phase, float harmonic, float* fundamentalArgument, float* overtoneArgument,
+                           float* fundamentalSine, float* overtoneSine, int count) noexcept
+{
+    for (int i = 0; i < count; ++i)
+    {
+        fundamentalArgument[i] = phase[i] * twoPi;
+        overtoneArgument[i] = phase[i] * harmonic * twoPi;
+    }
+    fastmath::sines (fundamentalArgument, fundamentalSine, count);
+    fastmath::sines (overtoneArgument, overtoneSine, count);
+}
+
 // An electric piano: a carrier phase-modulated by a sine with a seventh harmonic, the depth set by
 // velocity and decaying after the attack. Renders the next n samples of the group's four voices into
 // w.out; only lanes whose `on` is 1 keep their new state.
 inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGroup& w, int n) noexcept
 {
     using namespace lanes;
+    auto& work = w.stage.rhodes;
 
-    auto envelope = gather (v, &Voice::modulatorEnvelope);
-    const auto decay = gather (v, &Voice::envelopeDecay);
-    const auto indexScale = gather (v, &Voice::indexScale);
+    auto envelope = gather (v, &Voice::rhodes, &RhodesState::modulatorEnvelope);
+    const auto decay = gather (v, &Voice::rhodes, &RhodesState::envelopeDecay);
+    const auto indexScale = gather (v, &Voice::rhodes, &RhodesState::indexScale);
     const auto baseFrequency = gather (v, &Voice::baseFrequency);
-    auto modulatorPhase = gather (v, &Voice::modulatorPhase);
+    auto modulatorPhase = gather (v, &Voice::rhodes, &RhodesState::modulatorPhase);
     for (int s = 0; s < n; ++s)
     {
         envelope = decay * envelope;
         const Ints floored = envelope < 0.001f;
         if (anyLane (floored))
             envelope = floored ? Floats {} + 0.001f : envelope;
-        store (w.index[s], indexScale * envelope);
+        store (work.index[s], indexScale * envelope);
 
         const auto step = (baseFrequency * toFloats (loadDoubles (w.pitch[s]))) / b.sampleRate;
-        store (w.step[s], step);
+        store (work.step[s], step);
         modulatorPhase = advancePhase (modulatorPhase, step);
-        store (w.phase[s], modulatorPhase);
+        store (work.modulatorPhase[s], modulatorPhase);
     }
 
     const auto count = n * laneWidth;
-    auto* phase = &w.phase[0][0];
-    auto* argA = &w.argA[0][0];
-    auto* argB = &w.argB[0][0];
-    for (int i = 0; i < count; ++i)
-    {
-        argA[i] = phase[i] * twoPi;
-        argB[i] = phase[i] * 7.0f * twoPi;
-    }
-    fastmath::sines (argA, &w.sinA[0][0], count);
-    fastmath::sines (argB, &w.sinB[0][0], count);
+    operatorSines (&work.modulatorPhase[0][0], 7.0f, &work.modulatorArgument[0][0], &work.seventhArgument[0][0],
+                   &work.modulatorSine[0][0], &work.seventhSine[0][0], count);
 
     // Strong modulation can push the carrier backwards. Its whole cycles come off by truncation,
     // which is its floor there (it is at least 1); from 2^23 up a float has no fraction left to keep.
-    auto carrierPhase = gather (v, &Voice::carrierPhase);
+    auto carrierPhase = gather (v, &Voice::rhodes, &RhodesState::carrierPhase);
     for (int s = 0; s < n; ++s)
     {
-        const auto step = load (w.step[s]);
-        carrierPhase += (load (w.sinA[s]) + load (w.sinB[s]) * 0.15f) * load (w.index[s]) * step + step;
+        const auto step = load (work.step[s]);
+        carrierPhase += (load (work.modulatorSine[s]) + load (work.seventhSine[s]) * 0.15f) * load (work.index[s]) * step + step;
         if (anyLane ((carrierPhase >= 1.0f) | (carrierPhase < 0.0f)))
         {
             const auto small = carrierPhase < 8388608.0f;
@@ -151,30 +159,25 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
             carrierPhase = carrierPhase >= 1.0f ? carrierPhase - whole : carrierPhase;
             carrierPhase = carrierPhase < 0.0f ? carrierPhase + 1.0f : carrierPhase;
         }
-        store (w.phase[s], carrierPhase);
+        store (work.carrierPhase[s], carrierPhase);
     }
 
-    for (int i = 0; i < count; ++i)
-    {
-        argA[i] = phase[i] * twoPi;
-        argB[i] = phase[i] * 2.0f * twoPi;
-    }
-    fastmath::sines (argA, &w.sinA[0][0], count);
-    fastmath::sines (argB, &w.sinB[0][0], count);
+    operatorSines (&work.carrierPhase[0][0], 2.0f, &work.carrierArgument[0][0], &work.octaveArgument[0][0],
+                   &work.carrierSine[0][0], &work.octaveSine[0][0], count);
 
-    const auto* sinA = &w.sinA[0][0];
-    const auto* sinB = &w.sinB[0][0];
+    const auto* carrier = &work.carrierSine[0][0];
+    const auto* octave = &work.octaveSine[0][0];
     auto* out = &w.out[0][0];
     for (int i = 0; i < count; ++i)
-        out[i] = (sinA[i] + sinB[i] * 0.08f) * 0.7f;
+        out[i] = (carrier[i] + octave[i] * 0.08f) * 0.7f;
 
     for (int l = 0; l < laneWidth; ++l)
     {
         if (on[l] == 0)
             continue;
-        v[l].modulatorEnvelope = envelope[l];
-        v[l].modulatorPhase = modulatorPhase[l];
-        v[l].carrierPhase = carrierPhase[l];
+        v[l].rhodes.modulatorEnvelope = envelope[l];
+        v[l].rhodes.modulatorPhase = modulatorPhase[l];
+        v[l].rhodes.carrierPhase = carrierPhase[l];
     }
 
     expression::applyTremolo (v, on, b, w, n);

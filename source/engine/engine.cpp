@@ -1,7 +1,6 @@
 // The engine compiles as one unit into each binary that links it.
 #include "engine/FastMath.cpp"
 #include "engine/StereoReverb.cpp"
-#include "engine/Voices.cpp"
 #include "engine/Drone.cpp"
 #include "engine/OutputStage.cpp"
 #include "engine/SoundEngine.cpp"

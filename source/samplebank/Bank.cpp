@@ -21,16 +21,6 @@
 
 namespace
 {
-std::uint32_t littleEndian32 (const unsigned char* p) noexcept
-{
-    return (std::uint32_t) p[0] | ((std::uint32_t) p[1] << 8) | ((std::uint32_t) p[2] << 16) | ((std::uint32_t) p[3] << 24);
-}
-
-unsigned littleEndian16 (const unsigned char* p) noexcept
-{
-    return (unsigned) p[0] | ((unsigned) p[1] << 8);
-}
-
 bool isChunk (const unsigned char* p, const char* name) noexcept
 {
     return std::memcmp (p, name, 4) == 0;
@@ -60,7 +50,7 @@ bool findMono16 (const void* data, int size, Mono16& found) noexcept
         return false;
 
     // Like the reader, look no further than the RIFF chunk's own length, nor past the bytes there are.
-    const auto riffEnd = (std::uint64_t) littleEndian32 (bytes + 4) + 8;
+    const auto riffEnd = (std::uint64_t) juce::ByteOrder::littleEndianInt (bytes + 4) + 8;
     bool haveFormat = false, haveData = false;
     Mono16 pcm;
 
@@ -70,7 +60,7 @@ bool findMono16 (const void* data, int size, Mono16& found) noexcept
             return false;
 
         const auto* header = bytes + pos;
-        const std::uint64_t length = littleEndian32 (header + 4);
+        const std::uint64_t length = juce::ByteOrder::littleEndianInt (header + 4);
         const auto body = pos + 8;
 
         // The reader stops at an empty chunk of a kind it does not know and reads past a short one.
@@ -83,8 +73,11 @@ bool findMono16 (const void* data, int size, Mono16& found) noexcept
                 return false;
 
             const auto* format = bytes + body;
-            const auto rate = (std::int32_t) littleEndian32 (format + 4);
-            if (littleEndian16 (format) != 1 || littleEndian16 (format + 2) != 1 || littleEndian16 (format + 14) != 16 || rate <= 0)
+            const auto rate = (std::int32_t) juce::ByteOrder::littleEndianInt (format + 4);
+            const auto isPcm = juce::ByteOrder::littleEndianShort (format) == 1;
+            const auto isMono = juce::ByteOrder::littleEndianShort (format + 2) == 1;
+            const auto is16Bit = juce::ByteOrder::littleEndianShort (format + 14) == 16;
+            if (! isPcm || ! isMono || ! is16Bit || rate <= 0)
                 return false;
 
             pcm.sampleRate = (double) rate;
@@ -318,6 +311,9 @@ const SampleZone* SampleBank::findZone (int instrument, int note) const noexcept
 
 namespace
 {
+// The chanter. F4 and G4 are loaded under the roots of F3 and G3 (53 and 55), an octave below the
+// pitch they sound at: a chanter has no notes below its compass, so keys up to D4 play its two
+// lowest recordings an octave above the key instead of pulling A4 far down.
 const SampleRow bagpipeTable[] = {
     KESTRUNE_ROW (F4_31_wav, 53),  KESTRUNE_ROW (G4_31_wav, 55),  KESTRUNE_ROW (A4_31_wav, 69),
     KESTRUNE_ROW (As4_31_wav, 70), KESTRUNE_ROW (B4_31_wav, 71),  KESTRUNE_ROW (C5_31_wav, 72),

@@ -1,3 +1,4 @@
+#include "EngineProbe.h"
 #include "ProcessorFixture.h"
 
 #include <thread>
@@ -8,7 +9,7 @@ namespace
 {
 int activeVoices (const KestruneProcessor& p)
 {
-    return (int) std::count_if (std::begin (p.getEngine().voices), std::end (p.getEngine().voices),
+    return (int) std::count_if (std::begin (EngineProbe::voices (p.getEngine())), std::end (EngineProbe::voices (p.getEngine())),
                                 [] (const Voice& v) { return v.active; });
 }
 
@@ -82,7 +83,7 @@ TEST (KeyboardHandover, KeyboardNotesReachTheEngineAndHostNotesReachTheKeyboard)
     keyboard.noteOff (1, 62, 0.0f);
     render (*p, 0);
     EXPECT_EQ (activeVoices (*p), 3);
-    EXPECT_TRUE (std::any_of (std::begin (p->getEngine().voices), std::end (p->getEngine().voices),
+    EXPECT_TRUE (std::any_of (std::begin (EngineProbe::voices (p->getEngine())), std::end (EngineProbe::voices (p->getEngine())),
                               [] (const Voice& v) { return v.note == 62 && v.releasing; }));
 
     p->setEditorKeyboardState (nullptr);

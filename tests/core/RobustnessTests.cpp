@@ -1,14 +1,13 @@
+#include "EngineProbe.h"
 #include "ProcessorFixture.h"
 
 using namespace processortest;
 
 namespace
 {
-// Dry output never exceeds 0.92; JUCE's reverb scales dry by up to 2 and adds its wet signal.
+// Dry output never exceeds 0.92; the reverb scales dry by up to 2 and adds its wet signal.
 constexpr float outputBound = 8.0f;
 
-const char* const parameterIds[] = { "instrument", "attack", "release", "droneVol", "droneOn", "brightness",
-                                     "volume", "ornament", "drift", "reverbMix", "reverbSize", "focusMode" };
 
 ::testing::AssertionResult finiteAndBounded (const juce::AudioBuffer<float>& buffer)
 {
@@ -89,22 +88,22 @@ TEST (Robustness, RawParameterValuesOutsideTheirRanges)
     {
         KestruneProcessor p;
         p.prepareToPlay (44100.0, 256);
-        for (auto* id : parameterIds)
-            p.parameters.getRawParameterValue (id)->store (value);
+        for (const auto& row : kestrune::parameterTable)
+            p.parameters.getRawParameterValue (row.id)->store (value);
 
         for (int b = 0; b < 20; ++b)
         {
             auto buffer = render (p, 256, midiOf ({ on (40 + b), cc (1, 127), off (39 + b) }), 2);
             ASSERT_TRUE (finiteAndBounded (buffer)) << value << " block " << b;
         }
-        EXPECT_GE (p.getEngine().activeInstrument, 0);
-        EXPECT_LE (p.getEngine().activeInstrument, 7);
+        EXPECT_GE (EngineProbe::activeInstrument (p.getEngine()), 0);
+        EXPECT_LT (EngineProbe::activeInstrument (p.getEngine()), (int) numInstruments);
     }
 
     KestruneProcessor p;
     p.prepareToPlay (0.0, 512);
     p.prepareToPlay (std::numeric_limits<double>::quiet_NaN(), 512);
-    EXPECT_EQ (p.getEngine().currentSampleRate, 44100.0);
+    EXPECT_EQ (EngineProbe::sampleRate (p.getEngine()), 44100.0);
 }
 
 TEST (Robustness, RandomMidiBlockSizesChannelsAndRates)
@@ -123,7 +122,7 @@ TEST (Robustness, RandomMidiBlockSizesChannelsAndRates)
         {
             if (r.nextInt (10) == 0)
             {
-                auto* prm = p.parameters.getParameter (parameterIds[r.nextInt (12)]);
+                auto* prm = p.parameters.getParameter (kestrune::parameterTable[r.nextInt (kestrune::numParameters)].id);
                 prm->setValueNotifyingHost (r.nextFloat() * 1.2f - 0.1f);
             }
             if (r.nextInt (60) == 0)

@@ -4,6 +4,8 @@
 
 namespace
 {
+// Written out rather than read from the parameter table: saved sessions hold these IDs, and renaming
+// one in the table must fail here.
 const char* const ids[] = { "instrument", "attack", "release", "droneVol", "droneOn", "brightness",
                             "volume", "ornament", "drift", "reverbMix", "reverbSize", "focusMode" };
 

@@ -4,88 +4,130 @@ namespace
 {
     using R = juce::Rectangle<int>;
 
-    enum class Window { fresh540, keyboardShown, keyboardHidden480 };
+    enum class Window { fresh, keyboardShown, keyboardHidden };
 
-    struct LayoutCase
+    struct WindowCase
     {
         const char* name;
         Window window;
-        int instrument;          // 0 shows the DRONE switch, any other hides it
-        int height;
-        R keys, focus, keyboard;
-        int knobY, knobHeight, captionY;
+        int height;   // the keyboard's strip adds 60 pixels; a fresh window keeps room for it
     };
 
-    const LayoutCase layoutCases[] = {
-        { "fresh, drone",          Window::fresh540,          0, 540, { 660, 522, 50, 16 }, { 596, 522, 58, 16 }, {},                   224, 288, 208 },
-        { "fresh, no drone",       Window::fresh540,          2, 540, { 660, 522, 50, 16 }, { 596, 522, 58, 16 }, {},                   186, 326, 170 },
-        { "keyboard, drone",       Window::keyboardShown,     0, 540, { 660, 462, 50, 16 }, { 596, 462, 58, 16 }, { 0, 480, 720, 60 },  224, 228, 208 },
-        { "keyboard, no drone",    Window::keyboardShown,     5, 540, { 660, 462, 50, 16 }, { 596, 462, 58, 16 }, { 0, 480, 720, 60 },  186, 266, 170 },
-        { "480 hidden, drone",     Window::keyboardHidden480, 0, 480, { 660, 462, 50, 16 }, { 596, 462, 58, 16 }, { 0, 480, 720, 60 },  224, 228, 208 },
-        { "480 hidden, no drone",  Window::keyboardHidden480, 7, 480, { 660, 462, 50, 16 }, { 596, 462, 58, 16 }, { 0, 480, 720, 60 },  186, 266, 170 },
+    const WindowCase windowCases[] = {
+        { "fresh", Window::fresh, 540 },
+        { "keyboard shown", Window::keyboardShown, 540 },
+        { "keyboard hidden", Window::keyboardHidden, 480 },
     };
 }
 
-class EditorLayout : public EditorFixture {};
-
-TEST_F (EditorLayout, BoundsTableForEveryWindowState)
+class EditorLayout : public EditorFixture
 {
-    for (const auto& c : layoutCases)
+protected:
+    // The controls a user clicks or drags, each with a name for the failure message.
+    std::vector<std::pair<juce::String, juce::Component*>> visibleControls()
     {
-        SCOPED_TRACE (c.name);
-        setInstrumentFromHost (processor, c.instrument);
-        openEditor();
+        std::vector<std::pair<juce::String, juce::Component*>> controls;
+        for (int i = 0; i < numInstruments; ++i)
+            controls.emplace_back ("button " + juce::String (i), &probe->button (i));
+        const auto knobs = probe->knobs();
+        for (size_t k = 0; k < knobs.size(); ++k)
+            controls.emplace_back ("knob " + juce::String ((int) k), knobs[k]);
+        controls.emplace_back ("DRONE", &probe->drone());
+        controls.emplace_back ("FOCUS", &probe->focus());
+        controls.emplace_back ("KEYS", &probe->keys());
+        controls.emplace_back ("keyboard", &probe->keyboard());
 
-        if (c.window != Window::fresh540)
-            probe->setKeys (true);
-        if (c.window == Window::keyboardHidden480)
-            probe->setKeys (false);
+        std::vector<std::pair<juce::String, juce::Component*>> visible;
+        for (auto& c : controls)
+            if (c.second->isVisible() && ! c.second->getBounds().isEmpty())
+                visible.push_back (c);
+        return visible;
+    }
+};
 
-        EXPECT_EQ (editor->getBounds(), R (0, 0, 720, c.height));
-        EXPECT_EQ (probe->keys().getBounds(), c.keys);
-        EXPECT_EQ (probe->focus().getBounds(), c.focus);
-        EXPECT_EQ (probe->keyboard().getBounds(), c.keyboard);   // a hidden keyboard keeps its last bounds
-        EXPECT_EQ (probe->keyboard().isVisible(), c.window != Window::keyboardHidden480);   // fresh: visible, no area
-        EXPECT_EQ (probe->overlay().getBounds(), R (0, 0, 720, c.height));
-
-        for (int i = 0; i < 8; ++i)
-            EXPECT_EQ (probe->button (i).getBounds(), R (18 + 86 * i, 66, 82, 86)) << "button " << i;
-
-        EXPECT_EQ (probe->drone().isVisible(), c.instrument == 0);
-        if (c.instrument == 0)
+// Whatever the instrument and whether the keyboard is shown: every control lies inside the window,
+// none covers another, each caption sits above its own knob, and the DRONE switch is there only
+// under an instrument with a drone, above the knobs.
+TEST_F (EditorLayout, ControlsStayInsideTheWindowAndApartInEveryState)
+{
+    for (const auto& c : windowCases)
+    {
+        for (int instrument = 0; instrument < numInstruments; ++instrument)
         {
-            EXPECT_EQ (probe->drone().getBounds(), R (16, 170, 150, 30));
+            SCOPED_TRACE (juce::String (c.name) + ", instrument " + juce::String (instrument));
+            setInstrumentFromHost (processor, instrument);
+            openEditor();
+            if (c.window != Window::fresh)
+                probe->setKeys (true);
+            if (c.window == Window::keyboardHidden)
+                probe->setKeys (false);
+
+            const auto window = editor->getLocalBounds();
+            EXPECT_EQ (window, R (0, 0, 720, c.height));
+            EXPECT_EQ (probe->overlay().getBounds(), window);
+
+            const auto controls = visibleControls();
+            for (size_t i = 0; i < controls.size(); ++i)
+            {
+                EXPECT_TRUE (window.contains (controls[i].second->getBounds())) << controls[i].first;
+                for (size_t j = i + 1; j < controls.size(); ++j)
+                    EXPECT_FALSE (controls[i].second->getBounds().intersects (controls[j].second->getBounds()))
+                        << controls[i].first << " and " << controls[j].first;
+            }
+
+            const auto knobs = probe->knobs();
+            const auto captions = probe->labels();
+            for (size_t k = 0; k < knobs.size(); ++k)
+            {
+                const auto caption = captions[k]->getBounds();
+                EXPECT_EQ (caption.getBottom(), knobs[k]->getY()) << "caption " << k;
+                EXPECT_EQ (caption.getX(), knobs[k]->getX());
+                EXPECT_EQ (caption.getWidth(), knobs[k]->getWidth());
+                if (k > 0)
+                    EXPECT_EQ (knobs[k]->getX(), knobs[k - 1]->getRight()) << "knobs side by side, left to right";
+            }
+            for (int i = 1; i < numInstruments; ++i)
+                EXPECT_LT (probe->button (i - 1).getRight(), probe->button (i).getX()) << "buttons in the table's order";
+
+            EXPECT_EQ (probe->drone().isVisible(), hasDrone (instrument));
+            if (hasDrone (instrument))
+                EXPECT_LE (probe->drone().getBottom(), captions[0]->getY());
+
+            // The keyboard takes the window's whole width at its foot; hidden, it keeps no room.
+            EXPECT_EQ (probe->keyboard().isVisible(), c.window != Window::keyboardHidden);
+            if (c.window == Window::keyboardShown)
+                EXPECT_EQ (probe->keyboard().getBounds(), R (0, window.getBottom() - 60, 720, 60));
+            EXPECT_LE (probe->keys().getBottom(), c.window == Window::keyboardShown ? window.getBottom() - 60 : window.getBottom());
+
+            EXPECT_TRUE (probe->instrumentBox().getBounds().isEmpty());
+            EXPECT_FALSE (probe->instrumentBox().isVisible());
+
+            editor.reset();
         }
-
-        for (int k = 0; k < 7; ++k)
-        {
-            const int x = 16 + 98 * k;
-            const int w = k == 6 ? 100 : 98;   // REVERB takes the remainder of 688 / 7
-            EXPECT_EQ (probe->labels()[(size_t) k]->getBounds(), R (x, c.captionY, w, 16)) << "caption " << k;
-            EXPECT_EQ (probe->knobs()[(size_t) k]->getBounds(), R (x, c.knobY, w, c.knobHeight)) << "knob " << k;
-        }
-
-        EXPECT_TRUE (probe->instrumentBox().getBounds().isEmpty());
-        EXPECT_FALSE (probe->instrumentBox().isVisible());
-
-        editor.reset();
     }
 }
 
-TEST_F (EditorLayout, LastButtonAndReverbColumnAbsorbTheRemainder)
+// The division's remainder goes to the last button and the last knob, so the rows end where they
+// start from the window's edges, whatever the width.
+TEST_F (EditorLayout, RowsSpanTheWindowSymmetricallyAtAnyWidth)
 {
     openEditor();
-    editor->setSize (727, 540);   // working width 695: 8 × 86 + 7 and 7 × 99 + 2
+    for (const int width : { 720, 727, 733 })
+    {
+        SCOPED_TRACE (width);
+        editor->setSize (width, 540);
 
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ (probe->button (i).getWidth(), 82);
-    EXPECT_EQ (probe->button (7).getBounds(), R (18 + 86 * 7, 66, 89, 86));
+        const auto& first = probe->button (0);
+        const auto& last = probe->button (numInstruments - 1);
+        EXPECT_EQ (first.getX(), width - last.getRight());
+        EXPECT_GE (last.getWidth(), first.getWidth());
+        EXPECT_LT (last.getWidth(), first.getWidth() + numInstruments);
 
-    for (int k = 0; k < 6; ++k)
-        EXPECT_EQ (probe->knobs()[(size_t) k]->getWidth(), 99);
-    EXPECT_EQ (probe->knobs()[6]->getBounds().getX(), 16 + 6 * 99);
-    EXPECT_EQ (probe->knobs()[6]->getWidth(), 101);
-    EXPECT_EQ (probe->labels()[6]->getWidth(), 101);
+        const auto knobs = probe->knobs();
+        EXPECT_EQ (knobs.front()->getX(), width - knobs.back()->getRight());
+        EXPECT_GE (knobs.back()->getWidth(), knobs.front()->getWidth());
+        EXPECT_LT (knobs.back()->getWidth(), knobs.front()->getWidth() + (int) knobs.size());
+    }
 }
 
 TEST_F (EditorLayout, TinyWindowLaysOutWithoutNegativeSizes)
@@ -110,7 +152,7 @@ TEST_F (EditorLayout, StackingOrderPutsOverlayBetweenCaptionsAndControls)
     for (auto* label : probe->labels())
         expected.push_back (label);
     expected.push_back (&probe->overlay());
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < numInstruments; ++i)
         expected.push_back (&probe->button (i));
     expected.push_back (&probe->drone());
     for (auto* knob : probe->knobs())

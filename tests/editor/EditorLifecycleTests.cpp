@@ -1,3 +1,4 @@
+#include "EngineProbe.h"
 #include "EditorTestSupport.h"
 
 #include <thread>
@@ -10,7 +11,7 @@ namespace
 {
     bool anyVoicePlays (const KestruneProcessor& p, int note)
     {
-        for (const auto& v : p.getEngine().voices)
+        for (const auto& v : EngineProbe::voices (p.getEngine()))
             if (v.active && ! v.releasing && v.note == note)
                 return true;
         return false;

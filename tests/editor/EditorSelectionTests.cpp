@@ -32,7 +32,7 @@ protected:
     {
         const auto colour = instrumentColour (instrument);
         EXPECT_EQ (probe->currentInstrument(), instrument);
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < numInstruments; ++i)
             EXPECT_EQ (probe->button (i).selected, i == instrument) << "button " << i;
 
         EXPECT_EQ (probe->lookAndFeel().accentColour, colour);
@@ -41,9 +41,10 @@ protected:
         for (auto* knob : probe->knobs())
             EXPECT_EQ (knob->findColour (juce::Slider::textBoxTextColourId), colour);
 
-        EXPECT_EQ (probe->drone().isVisible(), instrument == 0);
-        EXPECT_EQ (probe->drone().isEnabled(), instrument == 0);
-        EXPECT_EQ (probe->knobs()[0]->getY(), instrument == 0 ? 224 : 186);
+        EXPECT_EQ (probe->drone().isVisible(), hasDrone (instrument));
+        EXPECT_EQ (probe->drone().isEnabled(), hasDrone (instrument));
+        if (hasDrone (instrument))
+            EXPECT_LE (probe->drone().getBottom(), probe->labels()[0]->getY()) << "the knobs make room for the switch";
         EXPECT_EQ (probe->instrumentBox().getSelectedId(), instrument + 1);
     }
 };
@@ -83,7 +84,7 @@ TEST_F (EditorSelection, ClickSurvivesATimerTickBeforeAnyMessage)
     pumpMessages();
 
     WriteCounter counter;
-    processor.parameters.addParameterListener ("instrument", &counter);
+    processor.parameters.addParameterListener (idOf (kestrune::Parameter::instrument), &counter);
     for (const int target : { 6, 0, 7 })
     {
         auto& button = probe->button (target);
@@ -97,7 +98,7 @@ TEST_F (EditorSelection, ClickSurvivesATimerTickBeforeAnyMessage)
         EXPECT_EQ (instrumentParameter (processor), target);
     }
     EXPECT_EQ (counter.writes, 3);
-    processor.parameters.removeParameterListener ("instrument", &counter);
+    processor.parameters.removeParameterListener (idOf (kestrune::Parameter::instrument), &counter);
 }
 
 TEST_F (EditorSelection, ClickingTheSelectedButtonRepeatsEveryStepWithoutWriting)
@@ -107,7 +108,7 @@ TEST_F (EditorSelection, ClickingTheSelectedButtonRepeatsEveryStepWithoutWriting
     pumpMessages();
 
     WriteCounter counter;
-    processor.parameters.addParameterListener ("instrument", &counter);
+    processor.parameters.addParameterListener (idOf (kestrune::Parameter::instrument), &counter);
 
     // Disturb what selectInstrument owns, then click the already selected instrument.
     probe->button (2).selected = false;
@@ -121,7 +122,7 @@ TEST_F (EditorSelection, ClickingTheSelectedButtonRepeatsEveryStepWithoutWriting
 
     expectShows (2);
     EXPECT_EQ (counter.writes, 0);
-    processor.parameters.removeParameterListener ("instrument", &counter);
+    processor.parameters.removeParameterListener (idOf (kestrune::Parameter::instrument), &counter);
 }
 
 TEST_F (EditorSelection, HostChangeReachesTheEditorAtTheNextTickWithoutAWriteBack)
@@ -132,7 +133,7 @@ TEST_F (EditorSelection, HostChangeReachesTheEditorAtTheNextTickWithoutAWriteBac
     expectShows (2);
 
     WriteCounter counter;
-    processor.parameters.addParameterListener ("instrument", &counter);
+    processor.parameters.addParameterListener (idOf (kestrune::Parameter::instrument), &counter);
     setInstrumentFromHost (processor, 0);
     EXPECT_EQ (counter.writes, 1);
 
@@ -141,18 +142,18 @@ TEST_F (EditorSelection, HostChangeReachesTheEditorAtTheNextTickWithoutAWriteBac
     EXPECT_EQ (probe->drone().getBounds(), juce::Rectangle<int> (16, 170, 150, 30));
     pumpMessages();
     EXPECT_EQ (counter.writes, 1);   // only the host's own change
-    processor.parameters.removeParameterListener ("instrument", &counter);
+    processor.parameters.removeParameterListener (idOf (kestrune::Parameter::instrument), &counter);
 }
 
 TEST_F (EditorSelection, DroneSwitchComesBackWithItsValue)
 {
     openEditor();
     probe->drone().setToggleState (true, juce::sendNotificationSync);
-    EXPECT_GT (processor.parameters.getRawParameterValue ("droneOn")->load(), 0.5f);
+    EXPECT_GT (processor.parameters.getRawParameterValue (idOf (kestrune::Parameter::droneOn))->load(), 0.5f);
 
     editor->selectInstrument (5);
     EXPECT_FALSE (probe->drone().isVisible());
-    EXPECT_GT (processor.parameters.getRawParameterValue ("droneOn")->load(), 0.5f);
+    EXPECT_GT (processor.parameters.getRawParameterValue (idOf (kestrune::Parameter::droneOn))->load(), 0.5f);
 
     editor->selectInstrument (0);
     EXPECT_TRUE (probe->drone().isVisible());
@@ -182,4 +183,47 @@ TEST_F (EditorSelection, OutOfRangeIndexChangesNothing)
         expectShows (3);
     }
     EXPECT_EQ (instrumentParameter (processor), 3);
+}
+
+// Every captioned parameter has one control under its caption, and that control moves with the
+// parameter: a knob wired to a neighbour's parameter, or showing another's unit, fails here.
+TEST_F (EditorSelection, EachCaptionedControlFollowsItsOwnParameter)
+{
+    openEditor();
+    const auto knobs = probe->knobs();
+    const auto captions = probe->labels();
+    size_t knobsMet = 0;
+
+    for (const auto& row : kestrune::parameterTable)
+    {
+        if (row.caption == nullptr)
+            continue;
+        SCOPED_TRACE (row.id);
+        auto* parameter = processor.parameters.getParameter (row.id);
+        parameter->setValueNotifyingHost (0.37f);
+        const auto plain = parameter->convertFrom0to1 (parameter->getValue());
+
+        if (row.kind == kestrune::ParameterKind::boolean)
+        {
+            auto& toggle = juce::String (row.caption) == probe->drone().getButtonText() ? probe->drone() : probe->focus();
+            EXPECT_EQ (toggle.getButtonText(), row.caption);
+            parameter->setValueNotifyingHost (1.0f);
+            EXPECT_TRUE (toggle.getToggleState());
+            parameter->setValueNotifyingHost (0.0f);
+            EXPECT_FALSE (toggle.getToggleState());
+            continue;
+        }
+
+        const auto at = std::find_if (captions.begin(), captions.end(),
+                                      [&] (juce::Label* l) { return l->getText() == row.caption; });
+        ASSERT_NE (at, captions.end());
+        auto* knob = knobs[(size_t) (at - captions.begin())];
+        ++knobsMet;
+        EXPECT_NEAR (knob->getValue(), plain, 1.0e-4);
+        EXPECT_EQ (knob->getMinimum(), row.start);
+        EXPECT_EQ (knob->getMaximum(), row.end);
+        const auto unit = juce::String (row.unit);
+        EXPECT_TRUE (knob->getTextFromValue (plain).endsWith (unit == "%" ? "%" : " " + unit)) << knob->getTextFromValue (plain);
+    }
+    EXPECT_EQ (knobsMet, knobs.size()) << "no knob without a captioned parameter";
 }

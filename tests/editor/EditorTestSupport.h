@@ -6,6 +6,7 @@
 #include "editor/PluginEditor.h"
 
 #include <memory>
+#include <vector>
 
 // Reaches the editor's private members for inspection; the editor befriends this probe.
 struct EditorProbe
@@ -13,10 +14,23 @@ struct EditorProbe
     explicit EditorProbe (KestruneEditor& e) : editor (e) {}
 
     InstrumentButton& button (int i) { return editor.instrumentButtons[(size_t) i]; }
-    std::array<juce::Slider*, 7> knobs() { return editor.knobs(); }
-    std::array<juce::Label*, 7> labels() { return editor.knobLabels(); }
-    juce::ToggleButton& drone() { return editor.droneToggle; }
-    juce::ToggleButton& focus() { return editor.focusToggle; }
+    // Knobs and their captions in screen order, left to right.
+    std::vector<juce::Slider*> knobs()
+    {
+        std::vector<juce::Slider*> sliders;
+        for (auto& knob : editor.knobs)
+            sliders.push_back (&knob.slider);
+        return sliders;
+    }
+    std::vector<juce::Label*> labels()
+    {
+        std::vector<juce::Label*> captions;
+        for (auto& knob : editor.knobs)
+            captions.push_back (&knob.caption);
+        return captions;
+    }
+    juce::ToggleButton& drone() { return editor.drone.button; }
+    juce::ToggleButton& focus() { return editor.focus.button; }
     juce::ToggleButton& keys() { return editor.keysToggle; }
     juce::ComboBox& instrumentBox() { return editor.instrumentBox; }
     CRTOverlay& overlay() { return editor.crtOverlay; }
@@ -43,15 +57,17 @@ inline void pumpMessages (int ms = 50)
             juce::Thread::sleep (1);
 }
 
+inline const char* idOf (kestrune::Parameter which) { return kestrune::parameterRow (which).id; }
+
 inline void setInstrumentFromHost (KestruneProcessor& p, int index)
 {
-    auto* param = p.parameters.getParameter ("instrument");
+    auto* param = p.parameters.getParameter (idOf (kestrune::Parameter::instrument));
     param->setValueNotifyingHost (param->convertTo0to1 ((float) index));
 }
 
 inline int instrumentParameter (KestruneProcessor& p)
 {
-    return (int) p.parameters.getRawParameterValue ("instrument")->load();
+    return (int) p.parameters.getRawParameterValue (idOf (kestrune::Parameter::instrument))->load();
 }
 
 // A processor with an open editor, torn down in the host's order: editor first.

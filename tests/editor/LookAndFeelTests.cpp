@@ -26,18 +26,20 @@ namespace
     }
 }
 
-TEST (LookAndFeel, InstrumentColoursAndFallback)
+// Each instrument tints the window in its own accent, which stands out from the ground; anything
+// that is not an instrument shows the default accent, as a fresh look-and-feel does.
+TEST (LookAndFeel, EveryInstrumentHasItsOwnVisibleAccent)
 {
-    const struct { int index; juce::uint32 argb; } cases[] = {
-        { 0, 0xff00ccff }, { 1, 0xffff2090 }, { 2, 0xffbb44ff }, { 3, 0xff00ffaa }, { 4, 0xffffaa00 },
-        { 5, 0xffff6600 }, { 6, 0xffcc44ff }, { 7, 0xffff8844 }, { -1, 0xffbb44ff }, { 8, 0xffbb44ff },
-        { 1 << 30, 0xffbb44ff }
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ (instrumentColour (c.index).getARGB(), c.argb) << "index " << c.index;
+    for (int i = 0; i < numInstruments; ++i)
+    {
+        EXPECT_GT (colourDistance (instrumentColour (i), palette::backgroundColour), 96) << "instrument " << i;
+        for (int j = i + 1; j < numInstruments; ++j)
+            EXPECT_NE (instrumentColour (i), instrumentColour (j)) << "instruments " << i << " and " << j;
+    }
 
-    EXPECT_EQ (ZarnithLookAndFeel().accentColour.getARGB(), 0xffbb44ffu);
-    EXPECT_EQ (palette::defaultAccentColour.brighter (0.5f).getARGB(), 0xffd182ffu);
+    for (const int outside : { -1, (int) numInstruments, 1 << 30 })
+        EXPECT_EQ (instrumentColour (outside), palette::defaultAccentColour) << "index " << outside;
+    EXPECT_EQ (ZarnithLookAndFeel().accentColour, palette::defaultAccentColour);
 }
 
 TEST (LookAndFeel, MonospacedFontIsFoundAndDrawsGlyphs)

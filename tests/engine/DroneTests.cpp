@@ -7,7 +7,7 @@ namespace
 std::unique_ptr<TestEngine> droneProcessor (int instrument = bagpipes)
 {
     auto p = plainProcessor (instrument);
-    setParameter (*p, "droneOn", 1.0f);
+    setParameter (*p, Parameter::droneOn, 1.0f);
     return p;
 }
 } // namespace
@@ -26,42 +26,42 @@ TEST (Drone, AtTheRecordingsOwnRateLoopsOverTheLowDroneFrameByFrame)
     for (int i = 0; i < 4; ++i)
     {
         const auto expected = (high[i] * 0.5f + low[i] * 0.5f) * 0.5f;   // no drift, so no wobble
-        EXPECT_FLOAT_EQ (out[(size_t) i], std::tanh (p->block.drive * expected) * 0.92f * Engine::outputTrim);
+        EXPECT_FLOAT_EQ (out[(size_t) i], std::tanh (EngineProbe::block (*p).drive * expected) * 0.92f * Engine::outputTrim);
     }
 
     render (*p, lenLow - 5);
-    EXPECT_EQ (p->dronePosition, (double) (lenLow - 1));
+    EXPECT_EQ (EngineProbe::drone (*p).position, (double) (lenLow - 1));
     render (*p, 1);
-    EXPECT_EQ (p->dronePosition, 0.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 0.0);
 }
 
 TEST (Drone, PositionAdvancesOnlyWhileItSounds)
 {
     // Silent at volume 0, yet moving.
     auto p = droneProcessor();
-    setParameter (*p, "droneVol", 0.0f);
+    setParameter (*p, Parameter::droneVol, 0.0f);
     for (auto y : dryOutput (*p, 300))
         EXPECT_EQ (y, 0.0f);
-    EXPECT_EQ (p->dronePosition, 300.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 300.0);
 
     // Off, or on another instrument: silent and frozen from the first sample of that block.
-    setParameter (*p, "droneVol", 100.0f);
-    setParameter (*p, "instrument", (float) horn);
+    setParameter (*p, Parameter::droneVol, 100.0f);
+    setParameter (*p, Parameter::instrument, (float) horn);
     for (auto y : dryOutput (*p, 300))
         EXPECT_EQ (y, 0.0f);
-    EXPECT_EQ (p->dronePosition, 300.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 300.0);
 
-    setParameter (*p, "instrument", (float) bagpipes);
-    setParameter (*p, "droneOn", 0.0f);
+    setParameter (*p, Parameter::instrument, (float) bagpipes);
+    setParameter (*p, Parameter::droneOn, 0.0f);
     render (*p, 300);
-    EXPECT_EQ (p->dronePosition, 300.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 300.0);
 
-    // On again it resumes; prepareToPlay restarts it; 120/123 leave it alone.
-    setParameter (*p, "droneOn", 1.0f);
+    // On again it resumes; prepare restarts it; 120/123 leave it alone.
+    setParameter (*p, Parameter::droneOn, 1.0f);
     render (*p, 100, midiOf ({ cc (120, 0) }));
-    EXPECT_EQ (p->dronePosition, 400.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 400.0);
     p->prepare (48000.0, 256);
-    EXPECT_EQ (p->dronePosition, 0.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 0.0);
 }
 
 TEST (Drone, SilentWhenARecordingIsMissing)
@@ -70,5 +70,5 @@ TEST (Drone, SilentWhenARecordingIsMissing)
     p->samples.droneHigh.loaded = false;
     for (auto y : dryOutput (*p, 100))
         EXPECT_EQ (y, 0.0f);
-    EXPECT_EQ (p->dronePosition, 0.0);
+    EXPECT_EQ (EngineProbe::drone (*p).position, 0.0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include "EngineProbe.h"
 #include "MidiHelpers.h"
 #include "core/ParameterTable.h"
 #include "engine/SoundEngine.h"
@@ -14,6 +15,7 @@
 namespace enginetest
 {
 using namespace testmidi;
+using kestrune::Parameter;
 
 struct OwnBank
 {
@@ -42,14 +44,13 @@ public:
 };
 
 // Sets a parameter in its own units, clamped into its range as the plug-in reads it.
-inline void setParameter (TestEngine& e, const char* id, float plainValue)
+inline void setParameter (TestEngine& e, Parameter which, float plainValue)
 {
-    const auto* spec = kestrune::findParameterRow (id);
-    ASSERT_NE (spec, nullptr) << id;
-    e.params.*spec->field = kestrune::clampToRange (*spec, plainValue);
+    const auto& row = kestrune::parameterRow (which);
+    e.params.*row.field = kestrune::clampToRange (row, plainValue);
 }
 
-// Renders a block and returns it. Three channels keep JUCE's reverb out, so every channel holds the
+// Renders a block and returns it. Three channels keep the reverb out, so every channel holds the
 // engine's dry output.
 inline juce::AudioBuffer<float> render (TestEngine& e, int numSamples, juce::MidiBuffer midi = {}, int channels = 3)
 {
@@ -71,19 +72,24 @@ inline void apply (TestEngine& e, juce::MidiBuffer midi)
     render (e, 0, std::move (midi));
 }
 
-// Replaces an instrument's zones by one synthetic recording.
-inline SampleZone& useSyntheticZone (TestEngine& e, int instrument, std::vector<float> frames,
-                                     int rootNote = 60, double sampleRate = 44100.0)
+// Makes `zone` a loaded recording of these frames.
+inline void fillZone (SampleZone& zone, const std::vector<float>& frames, int rootNote = 60, double sampleRate = 44100.0)
 {
-    auto& set = e.samples.zoneSets[instrument];
-    set.numZones = 1;
-    auto& zone = set.zones[0];
     zone.buffer.setSize (1, (int) frames.size());
     std::copy (frames.begin(), frames.end(), zone.buffer.getWritePointer (0));
     zone.rootNote = rootNote;
     zone.sampleRate = sampleRate;
     zone.loaded = true;
-    return zone;
+}
+
+// Replaces an instrument's zones by one synthetic recording.
+inline SampleZone& useSyntheticZone (TestEngine& e, int instrument, const std::vector<float>& frames,
+                                     int rootNote = 60, double sampleRate = 44100.0)
+{
+    auto& set = e.samples.zoneSets[instrument];
+    set.numZones = 1;
+    fillZone (set.zones[0], frames, rootNote, sampleRate);
+    return set.zones[0];
 }
 
 inline std::vector<float> ramp (int length)
@@ -105,12 +111,12 @@ inline std::unique_ptr<TestEngine> plainProcessor (int instrument = harp, double
                                                    Bank bank = Bank::embedded)
 {
     auto e = std::make_unique<TestEngine> (bank);
-    e->random.setSeed (1234);
-    setParameter (*e, "instrument", (float) instrument);
-    setParameter (*e, "drift", 0.0f);
-    setParameter (*e, "ornament", 0.0f);
-    setParameter (*e, "brightness", 100.0f);
-    setParameter (*e, "reverbMix", 0.0f);
+    e->seedRandom (1234);
+    setParameter (*e, Parameter::instrument, (float) instrument);
+    setParameter (*e, Parameter::drift, 0.0f);
+    setParameter (*e, Parameter::ornament, 0.0f);
+    setParameter (*e, Parameter::brightness, 100.0f);
+    setParameter (*e, Parameter::reverbMix, 0.0f);
     e->prepare (sampleRate, 512);
     return e;
 }
@@ -118,7 +124,7 @@ inline std::unique_ptr<TestEngine> plainProcessor (int instrument = harp, double
 inline int activeVoices (const TestEngine& e)
 {
     int n = 0;
-    for (const auto& v : e.voices)
+    for (const auto& v : EngineProbe::voices (e))
         n += v.active ? 1 : 0;
     return n;
 }
@@ -129,7 +135,7 @@ inline int samplesUntil (TestEngine& e, const std::function<bool()>& done, int l
     for (int n = 1; n <= limit; ++n)
     {
         int count = 0;
-        e.voicePass (count);
+        EngineProbe::voicePass (e, count);
         if (done())
             return n;
     }

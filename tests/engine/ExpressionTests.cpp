@@ -10,7 +10,7 @@ std::unique_ptr<TestEngine> pitchProbe (int modWheelValue = 0)
 {
     auto p = plainProcessor (harp);
     useSyntheticZone (*p, harp, constant (400000), 60);
-    setParameter (*p, "release", 3.0f);
+    setParameter (*p, Parameter::release, 3.0f);
     apply (*p, midiOf ({ cc (1, modWheelValue), on (60) }));
     return p;
 }
@@ -20,10 +20,10 @@ std::vector<double> advances (TestEngine& p, int numSamples)
     std::vector<double> result;
     for (int i = 0; i < numSamples; ++i)
     {
-        const auto before = p.voices[0].readPosition;
+        const auto before = EngineProbe::voices (p)[0].sampled.readPosition;
         int count = 0;
-        p.voicePass (count);
-        result.push_back (p.voices[0].readPosition - before);
+        EngineProbe::voicePass (p, count);
+        result.push_back (EngineProbe::voices (p)[0].sampled.readPosition - before);
     }
     return result;
 }
@@ -44,65 +44,62 @@ TEST (Ornament, GlideLengthFollowsOrnament)
     for (const auto& c : cases)
     {
         auto p = plainProcessor (harp);
-        setParameter (*p, "ornament", c.ornament);
+        setParameter (*p, Parameter::ornament, c.ornament);
         apply (*p, midiOf ({ on (60), on (67) }));
-        auto& v = p->voices[1];
+        auto& v = EngineProbe::voices (*p)[1];
         if (c.samples == 0)
         {
             EXPECT_FALSE (v.gliding);
             continue;
         }
         ASSERT_TRUE (v.gliding) << c.ornament;
-        EXPECT_EQ (v.currentIncrement, p->zoneIncrement (60, v.zone));
+        EXPECT_EQ (v.sampled.currentIncrement, EngineProbe::zoneIncrement (*p, 60, v.sampled.zone));
         EXPECT_EQ (samplesUntil (*p, [&] { return ! v.gliding; }), c.samples) << c.ornament;
-        EXPECT_EQ (v.currentIncrement, v.targetIncrement);
+        EXPECT_EQ (v.sampled.currentIncrement, v.sampled.targetIncrement);
     }
 }
 
 TEST (Ornament, NoGlideOnTheFirstNoteOrARepeatedOne)
 {
     auto p = plainProcessor (harp);
-    setParameter (*p, "ornament", 100.0f);
+    setParameter (*p, Parameter::ornament, 100.0f);
     apply (*p, midiOf ({ on (60), on (67) }));
-    EXPECT_TRUE (p->voices[1].gliding);
+    EXPECT_TRUE (EngineProbe::voices (*p)[1].gliding);
 
     p->prepare (44100.0, 512);
     apply (*p, midiOf ({ on (62), on (62) }));
-    EXPECT_FALSE (p->voices[0].gliding);
-    EXPECT_FALSE (p->voices[1].gliding);
+    EXPECT_FALSE (EngineProbe::voices (*p)[0].gliding);
+    EXPECT_FALSE (EngineProbe::voices (*p)[1].gliding);
 
     // The previous note need not still sound.
     apply (*p, midiOf ({ off (62), cc (123, 0) }));
     apply (*p, midiOf ({ on (50) }));
-    EXPECT_TRUE (p->voices[0].gliding);
-    EXPECT_EQ (p->voices[0].glideFromNote, 62);
+    EXPECT_TRUE (EngineProbe::voices (*p)[0].gliding);
+    EXPECT_EQ (EngineProbe::voices (*p)[0].glideFromNote, 62);
 }
 
 TEST (Ornament, GlideIntoAnotherZoneStartsFromThePreviousPitchThroughTheNewZone)
 {
     auto p = plainProcessor (harp);
-    setParameter (*p, "ornament", 60.0f);
+    setParameter (*p, Parameter::ornament, 60.0f);
     auto& set = p->samples.zoneSets[harp];
     useSyntheticZone (*p, harp, constant (1000), 60);
-    set.zones[1].buffer.setSize (1, 1000);
-    set.zones[1].buffer.clear();
-    set.zones[1].rootNote = 72;
-    set.zones[1].loaded = true;
+    fillZone (set.zones[1], constant (1000, 0.0f), 72);
     set.numZones = 2;
 
     apply (*p, midiOf ({ on (60), on (71) }));
-    auto& v = p->voices[1];
-    ASSERT_EQ (v.zone, &set.zones[1]);
-    EXPECT_DOUBLE_EQ (v.currentIncrement, 0.5);
+    auto& v = EngineProbe::voices (*p)[1];
+    ASSERT_EQ (v.sampled.zone, &set.zones[1]);
+    EXPECT_DOUBLE_EQ (v.sampled.currentIncrement, 0.5);
 
     // The S-curve is half way at half the progress, the source speed taken through the new zone.
     const auto halfWay = (int) std::lround (0.5 / v.glideStep);
     for (int i = 0; i < halfWay; ++i)
     {
         int count = 0;
-        p->voicePass (count);
+        EngineProbe::voicePass (*p, count);
     }
-    EXPECT_NEAR (v.currentIncrement, (0.5 + std::pow (2.0, -1.0 / 12.0)) / 2.0, 1.0e-3);
+    EXPECT_NEAR (v.sampled.currentIncrement, (0.5 + std::pow (2.0, -1.0 / 12.0)) / 2.0, 1.0e-3);
 }
 
 TEST (Trill, RateAndIntervalFollowTheModWheel)
@@ -112,7 +109,7 @@ TEST (Trill, RateAndIntervalFollowTheModWheel)
     for (const auto& c : cases)
     {
         auto p = pitchProbe (c.wheel);
-        const auto interval = p->voices[0].trillInterval;
+        const auto interval = EngineProbe::voices (*p)[0].trillInterval;
         const auto a = advances (*p, 44100);
         EXPECT_EQ (risingEdges (a), c.edgesPerSecond) << c.wheel;
 
@@ -145,21 +142,21 @@ TEST (Tremolo, RhodesModWheelRanges)
         auto p = plainProcessor (rhodes);
         apply (*p, midiOf ({ cc (1, c.wheel), on (60) }));
         render (*p, 100);
-        EXPECT_EQ (p->voices[0].tremoloPhase > 0.0f, c.tremolo) << c.wheel;
-        EXPECT_EQ (p->voices[0].trillPhase > 0.0f, c.trill) << c.wheel;
+        EXPECT_EQ (EngineProbe::voices (*p)[0].rhodes.tremoloPhase > 0.0f, c.tremolo) << c.wheel;
+        EXPECT_EQ (EngineProbe::voices (*p)[0].trillPhase > 0.0f, c.trill) << c.wheel;
     }
 
     // The tremolo goes on in the release; the trill does not.
     auto p = plainProcessor (rhodes);
-    setParameter (*p, "release", 3.0f);
+    setParameter (*p, Parameter::release, 3.0f);
     apply (*p, midiOf ({ cc (1, 127), on (60) }));
     render (*p, 10);
-    p->voices[0].trillPhase = 0.0f;
-    const auto tremoloPhase = p->voices[0].tremoloPhase;
+    EngineProbe::voices (*p)[0].trillPhase = 0.0f;
+    const auto tremoloPhase = EngineProbe::voices (*p)[0].rhodes.tremoloPhase;
     apply (*p, midiOf ({ off (60) }));
     render (*p, 10);
-    EXPECT_NEAR (p->voices[0].tremoloPhase - tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
-    EXPECT_EQ (p->voices[0].trillPhase, 0.0f);
+    EXPECT_NEAR (EngineProbe::voices (*p)[0].rhodes.tremoloPhase - tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
+    EXPECT_EQ (EngineProbe::voices (*p)[0].trillPhase, 0.0f);
 }
 
 TEST (Drift, OffAtOnePercentWithPhasesFrozen)
@@ -169,11 +166,11 @@ TEST (Drift, OffAtOnePercentWithPhasesFrozen)
     for (const auto& c : cases)
     {
         auto p = pitchProbe();
-        setParameter (*p, "drift", c.drift);
+        setParameter (*p, Parameter::drift, c.drift);
         render (*p, 1);
-        const auto phase = p->voices[0].driftPhase;
+        const auto phase = EngineProbe::voices (*p)[0].driftPhase;
         const auto a = advances (*p, 4410);
-        EXPECT_EQ (! juce::exactlyEqual (p->voices[0].driftPhase, phase), c.moves) << c.drift;
+        EXPECT_EQ (! juce::exactlyEqual (EngineProbe::voices (*p)[0].driftPhase, phase), c.moves) << c.drift;
 
         // At most 0.15 semitones at full drift.
         const auto [lo, hi] = std::minmax_element (a.begin(), a.end());

@@ -25,17 +25,11 @@ std::unique_ptr<TestEngine> defaultEngine (int instrument, double rate)
     auto e = std::make_unique<TestEngine> (Bank::empty);
     useSyntheticZone (*e, organ, sine (20000, 0.01f));
     useSyntheticZone (*e, bagpipes, sine (20000, 0.02f));
-    for (auto* drone : { &e->samples.droneLow, &e->samples.droneHigh })
-    {
-        drone->buffer.setSize (1, 30000);
-        const auto frames = sine (30000, drone == &e->samples.droneLow ? 0.0025f : 0.005f);
-        std::copy (frames.begin(), frames.end(), drone->buffer.getWritePointer (0));
-        drone->rootNote = 43;
-        drone->loaded = true;
-    }
-    setParameter (*e, "instrument", (float) instrument);
+    fillZone (e->samples.droneLow, sine (30000, 0.0025f), 43);
+    fillZone (e->samples.droneHigh, sine (30000, 0.005f), 43);
+    setParameter (*e, Parameter::instrument, (float) instrument);
     e->prepare (rate, blockSize);
-    e->random.setSeed (7);
+    e->seedRandom (7);
     return e;
 }
 
@@ -80,8 +74,8 @@ TEST (Idle, GoesIdleOnlyAfterASecondBelowMinus96dB)
     {
         SCOPED_TRACE (juce::String (c.rate) + " Hz, " + juce::String (c.channels) + " channels");
         auto e = defaultEngine (organ, c.rate);
-        setParameter (*e, "reverbSize", c.reverbSize);
-        setParameter (*e, "reverbMix", c.reverbMix);
+        setParameter (*e, Parameter::reverbSize, c.reverbSize);
+        setParameter (*e, Parameter::reverbMix, c.reverbMix);
 
         std::vector<float> peaks;
         render (*e, blockSize, midiOf ({ on (60, 100), on (64, 90) }), c.channels);
@@ -133,11 +127,11 @@ TEST (Idle, WakingSoundsLikeTheFullPathFromAClearedState)
         return midi;
     };
     const auto nothing = [] (TestEngine&) {};
-    const auto reverbChanged = [] (TestEngine& e) { setParameter (e, "reverbMix", 80.0f); setParameter (e, "reverbSize", 90.0f); };
-    const auto focusAway = [] (TestEngine& e) { setParameter (e, "focusMode", 1.0f); e.editorAttended = false; };
+    const auto reverbChanged = [] (TestEngine& e) { setParameter (e, Parameter::reverbMix, 80.0f); setParameter (e, Parameter::reverbSize, 90.0f); };
+    const auto focusAway = [] (TestEngine& e) { setParameter (e, Parameter::focusMode, 1.0f); e.editorAttended = false; };
     const auto focusBack = [] (TestEngine& e) { e.editorAttended = true; };
-    const auto droneOn = [] (TestEngine& e) { setParameter (e, "droneOn", 1.0f); };
-    const auto toRhodes = [] (TestEngine& e) { setParameter (e, "instrument", (float) rhodes); };
+    const auto droneOn = [] (TestEngine& e) { setParameter (e, Parameter::droneOn, 1.0f); };
+    const auto toRhodes = [] (TestEngine& e) { setParameter (e, Parameter::instrument, (float) rhodes); };
 
     std::vector<Case> cases = {
         { "a note in the first idle block", organ, {}, { nothing, note (0) } },
@@ -160,8 +154,8 @@ TEST (Idle, WakingSoundsLikeTheFullPathFromAClearedState)
         auto fresh = defaultEngine (c.instrument, 44100.0);
         for (int b = 0; b < 20; ++b)
             render (*fresh, blockSize, {}, 2);
-        fresh->lastNote = woken->lastNote;
-        fresh->dronePosition = woken->dronePosition;
+        EngineProbe::lastNote (*fresh) = EngineProbe::lastNote (*woken);
+        EngineProbe::drone (*fresh).position = EngineProbe::drone (*woken).position;
 
         for (const auto& block : c.whileIdle)
         {
@@ -174,8 +168,8 @@ TEST (Idle, WakingSoundsLikeTheFullPathFromAClearedState)
             EXPECT_TRUE (woken->isIdle());
         }
 
-        woken->random.setSeed (99);
-        fresh->random.setSeed (99);
+        woken->seedRandom (99);
+        fresh->seedRandom (99);
         float peak = 0.0f;
         for (int b = 0; b < 40; ++b)
         {

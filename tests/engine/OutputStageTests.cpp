@@ -9,8 +9,8 @@ std::unique_ptr<TestEngine> fullLevelNotes (std::initializer_list<std::vector<ju
 {
     auto p = plainProcessor (harp);
     useSyntheticZone (*p, harp, constant (100000));
-    setParameter (*p, "attack", 0.001f);
-    setParameter (*p, "volume", volume);
+    setParameter (*p, Parameter::attack, 0.001f);
+    setParameter (*p, Parameter::volume, volume);
     apply (*p, midiOf (notes));
     render (*p, 100);
     return p;
@@ -40,17 +40,17 @@ TEST (OutputStage, VoicesAreNormalisedBySquareRootOfTheirCount)
 {
     auto one = fullLevelNotes ({ on (60, 40) });
     auto two = fullLevelNotes ({ on (60, 40), on (60, 40) });
-    const auto drive = one->block.drive;
+    const auto drive = EngineProbe::block (*one).drive;
     const auto sumOf = [drive] (float y) { return std::atanh (y / 0.92f) / drive; };
 
     EXPECT_NEAR (sumOf (lastSample (*two)) / sumOf (lastSample (*one)), std::sqrt (2.0f), 1.0e-5f);
 
     // A releasing voice still counts, lowering the held one until it ends.
     auto mixed = fullLevelNotes ({ on (60, 40), on (72, 40) });
-    setParameter (*mixed, "release", 3.0f);
+    setParameter (*mixed, Parameter::release, 3.0f);
     apply (*mixed, midiOf ({ off (72) }));
     EXPECT_LT (sumOf (lastSample (*mixed)), sumOf (lastSample (*one)) * 1.42f);
-    mixed->voices[1].active = false;
+    EngineProbe::voices (*mixed)[1].active = false;
     EXPECT_NEAR (sumOf (lastSample (*mixed)), sumOf (lastSample (*one)), 1.0e-5f);
 }
 
@@ -61,10 +61,10 @@ TEST (OutputStage, ReverbSettingsFollowMixAndSize)
     for (const auto& c : cases)
     {
         auto p = plainProcessor();
-        setParameter (*p, "reverbMix", c.mix);
-        setParameter (*p, "reverbSize", c.size);
+        setParameter (*p, Parameter::reverbMix, c.mix);
+        setParameter (*p, Parameter::reverbSize, c.size);
         render (*p, 16, {}, 2);
-        const auto r = p->reverb.getParameters();
+        const auto r = EngineProbe::reverb (*p).getParameters();
         EXPECT_FLOAT_EQ (r.wetLevel, c.wet);
         EXPECT_FLOAT_EQ (r.dryLevel, c.dry);
         EXPECT_FLOAT_EQ (r.roomSize, c.room);
@@ -74,19 +74,19 @@ TEST (OutputStage, ReverbSettingsFollowMixAndSize)
     }
 }
 
-// Mono and stereo outputs are the dry signal through JUCE's mono and stereo reverb; other channel
-// counts carry the dry signal everywhere.
+// Mono and stereo outputs are the dry signal through the mono and stereo reverb (JUCE's, which ours
+// matches to the bit); other channel counts carry the dry signal everywhere.
 TEST (OutputStage, ReverbByChannelCount)
 {
     const auto notes = midiOf ({ on (60), on (67) });
     auto dryProcessor = plainProcessor (chant);
-    setParameter (*dryProcessor, "reverbMix", 40.0f);
+    setParameter (*dryProcessor, Parameter::reverbMix, 40.0f);
     const auto dry = render (*dryProcessor, 2048, notes, 3);
 
     for (int channels : { 1, 2, 3, 8 })
     {
         auto p = plainProcessor (chant);
-        setParameter (*p, "reverbMix", 40.0f);
+        setParameter (*p, Parameter::reverbMix, 40.0f);
         const auto out = render (*p, 2048, notes, channels);
 
         juce::AudioBuffer<float> expected (channels, 2048);
@@ -97,7 +97,7 @@ TEST (OutputStage, ReverbByChannelCount)
         {
             juce::Reverb reverb;
             reverb.setSampleRate (44100.0);
-            reverb.setParameters (p->reverbParams);
+            reverb.setParameters (EngineProbe::reverbParameters (*p));
             if (channels == 1)
                 reverb.processMono (expected.getWritePointer (0), 2048);
             else
@@ -114,25 +114,25 @@ TEST (OutputStage, ReverbByChannelCount)
 TEST (OutputStage, FocusModeFadesWithAThousandSampleTimeConstant)
 {
     auto p = plainProcessor();
-    setParameter (*p, "focusMode", 1.0f);
+    setParameter (*p, Parameter::focusMode, 1.0f);
     p->editorAttended = false;
     render (*p, 1000);
-    EXPECT_NEAR (p->focusGain, std::pow (0.999f, 1000.0f), 1.0e-4f);
+    EXPECT_NEAR (EngineProbe::output (*p).focusGain, std::pow (0.999f, 1000.0f), 1.0e-4f);
     render (*p, 6000);
-    EXPECT_LT (p->focusGain, 0.001f);
+    EXPECT_LT (EngineProbe::output (*p).focusGain, 0.001f);
 
     // Attending the editor again, or switching the mode off, fades back in at the same rate.
     p->editorAttended = true;
     render (*p, 1000);
-    EXPECT_NEAR (p->focusGain, 1.0f - 0.999f * std::pow (0.999f, 1000.0f), 2.0e-3f);
+    EXPECT_NEAR (EngineProbe::output (*p).focusGain, 1.0f - 0.999f * std::pow (0.999f, 1000.0f), 2.0e-3f);
     p->editorAttended = false;
-    setParameter (*p, "focusMode", 0.0f);
+    setParameter (*p, Parameter::focusMode, 0.0f);
     render (*p, 10000);
-    EXPECT_NEAR (p->focusGain, 1.0f, 1.0e-4f);
+    EXPECT_NEAR (EngineProbe::output (*p).focusGain, 1.0f, 1.0e-4f);
 
-    // prepareToPlay does not reset it.
-    setParameter (*p, "focusMode", 1.0f);
+    // prepare does not reset it.
+    setParameter (*p, Parameter::focusMode, 1.0f);
     render (*p, 7000);
     p->prepare (44100.0, 512);
-    EXPECT_LT (p->focusGain, 0.001f);
+    EXPECT_LT (EngineProbe::output (*p).focusGain, 0.001f);
 }

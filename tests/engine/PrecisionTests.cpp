@@ -9,7 +9,7 @@ struct Step
 {
     int block;
     std::vector<std::vector<juce::uint8>> events;
-    std::vector<std::pair<const char*, float>> parameters = {};
+    std::vector<std::pair<Parameter, float>> parameters = {};
 };
 
 // Drives the engine and the reference with the same parameters, MIDI and random seed and returns
@@ -18,11 +18,11 @@ float largestDifference (int instrument, double rate, const std::vector<Step>& s
 {
     TestEngine p;
     ReferenceEngine reference (p.samples);
-    setParameter (p, "instrument", (float) instrument);
-    setParameter (p, "droneOn", 1.0f);
+    setParameter (p, Parameter::instrument, (float) instrument);
+    setParameter (p, Parameter::droneOn, 1.0f);
     p.prepare (rate, 512);
     reference.prepare (rate);
-    p.random.setSeed (42);
+    p.seedRandom (42);
     reference.random.setSeed (42);
 
     float worst = 0.0f;
@@ -60,10 +60,10 @@ const std::vector<Step> playing = {
     { 1, { cc (1, 64), on (72, 127) } },
     { 2, { off (64), on (55, 30) } },
     { 3, { cc (1, 127), on (48), on (50), on (52), on (53), on (57), on (59), on (62), on (65), on (69), on (71), on (74), on (76) } },
-    { 4, { on (79, 90), on (81, 20) }, { { "release", 0.05f } } },
+    { 4, { on (79, 90), on (81, 20) }, { { Parameter::release, 0.05f } } },
     { 5, { off (60), off (48), cc (1, 30) } },
     { 7, { cc (123, 0) } },
-    { 8, { cc (1, 8), on (61), on (66, 1) }, { { "brightness", 20.0f }, { "volume", 100.0f } } },
+    { 8, { cc (1, 8), on (61), on (66, 1) }, { { Parameter::brightness, 20.0f }, { Parameter::volume, 100.0f } } },
     { 10, { off (61), cc (1, 0) } },
 };
 } // namespace
@@ -78,12 +78,12 @@ TEST (Precision, EveryInstrumentMatchesTheLiteralFormulas)
 TEST (Precision, InstrumentChangesMatchTheLiteralFormulas)
 {
     const std::vector<Step> changes = {
-        { 0, { on (60), on (67), cc (1, 100) }, { { "release", 2.0f } } },
-        { 2, { on (62) }, { { "instrument", (float) chant } } },
-        { 4, { on (64) }, { { "instrument", (float) rhodes } } },
-        { 6, { on (65) }, { { "instrument", (float) organ } } },
-        { 8, { on (69), cc (1, 0) }, { { "instrument", (float) bagpipes }, { "drift", 0.0f } } },
-        { 10, { on (71) }, { { "ornament", 0.0f }, { "focusMode", 1.0f } } },
+        { 0, { on (60), on (67), cc (1, 100) }, { { Parameter::release, 2.0f } } },
+        { 2, { on (62) }, { { Parameter::instrument, (float) chant } } },
+        { 4, { on (64) }, { { Parameter::instrument, (float) rhodes } } },
+        { 6, { on (65) }, { { Parameter::instrument, (float) organ } } },
+        { 8, { on (69), cc (1, 0) }, { { Parameter::instrument, (float) bagpipes }, { Parameter::drift, 0.0f } } },
+        { 10, { on (71) }, { { Parameter::ornament, 0.0f }, { Parameter::focusMode, 1.0f } } },
     };
     EXPECT_LE (largestDifference (harp, 44100.0, changes, 12), 1.0e-6f);
 }

@@ -8,9 +8,7 @@ namespace
 SampleZone zoneOf (const std::vector<float>& frames)
 {
     SampleZone zone;
-    zone.buffer.setSize (1, (int) frames.size());
-    std::copy (frames.begin(), frames.end(), zone.buffer.getWritePointer (0));
-    zone.loaded = true;
+    fillZone (zone, frames);
     return zone;
 }
 
@@ -44,23 +42,23 @@ TEST (SampledVoice, IncrementAtTheRootFollowsTheHostRate)
         auto p = plainProcessor (harp, c.hostRate);
         useSyntheticZone (*p, harp, constant (1000), 72, c.zoneRate);
         apply (*p, midiOf ({ on (c.note) }));
-        EXPECT_DOUBLE_EQ (p->voices[0].targetIncrement, c.expected) << c.hostRate << " " << c.note;
-        EXPECT_DOUBLE_EQ (p->voices[0].currentIncrement, c.expected);
+        EXPECT_DOUBLE_EQ (EngineProbe::voices (*p)[0].sampled.targetIncrement, c.expected) << c.hostRate << " " << c.note;
+        EXPECT_DOUBLE_EQ (EngineProbe::voices (*p)[0].sampled.currentIncrement, c.expected);
     }
-    EXPECT_EQ (TestEngine().zoneIncrement (60, nullptr), 1.0);
+    EXPECT_EQ (EngineProbe::zoneIncrement (TestEngine(), 60, nullptr), 1.0);
 }
 
 TEST (SampledVoice, ReadsFrameZeroFirstThenInterpolates)
 {
     const auto zone = zoneOf ({ 0.25f, 1.0f, -1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f });
     Voice v;
-    sampled::attachZone (v, &zone, 44100.0);
-    v.currentIncrement = 0.75;
+    sampled::attachZone (v.sampled, &zone, 44100.0);
+    v.sampled.currentIncrement = 0.75;
 
     const float expected[] = { 0.25f, 0.25f + 0.75f * 0.75f, 1.0f + 0.5f * -2.0f, -1.0f + 0.25f * 1.5f };
     for (auto e : expected)
         EXPECT_FLOAT_EQ (nextSample (v, 1.0), e);
-    EXPECT_DOUBLE_EQ (v.readPosition, 3.0);
+    EXPECT_DOUBLE_EQ (v.sampled.readPosition, 3.0);
 }
 
 // 20 frames: the loop is [14, 20), six frames long; the crossfade min(4410, 3) = 3 frames long. Over
@@ -74,31 +72,31 @@ TEST (SampledVoice, LoopsTheLastThirtyPercentSeamlessly)
     const auto zone = zoneOf (frames);
 
     Voice v;
-    sampled::attachZone (v, &zone, 44100.0);
-    EXPECT_EQ (v.loopStart, 14);
-    EXPECT_EQ (v.crossfadeLength, 3);
+    sampled::attachZone (v.sampled, &zone, 44100.0);
+    EXPECT_EQ (v.sampled.loopStart, 14);
+    EXPECT_EQ (v.sampled.crossfadeLength, 3);
 
-    v.readPosition = 17.0;
+    v.sampled.readPosition = 17.0;
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 18.0f);                                   // remaining 3: no blend
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 2.0f / 3.0f * 19.0f + (1.0f - 2.0f / 3.0f) * 13.0f);
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 1.0f / 3.0f * 20.0f + (1.0f - 1.0f / 3.0f) * 14.0f);
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 15.0f);                                   // frame 14
-    EXPECT_DOUBLE_EQ (v.readPosition, 15.0);
+    EXPECT_DOUBLE_EQ (v.sampled.readPosition, 15.0);
 
     // Inside the crossfade the partner is read with the main read's fraction.
-    v.readPosition = 18.25;
+    v.sampled.readPosition = 18.25;
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 2.0f / 3.0f * 19.25f + (1.0f - 2.0f / 3.0f) * 13.25f);
 
     // Past the end the position steps back by one loop length and keeps its fraction.
-    v.readPosition = 20.6;
+    v.sampled.readPosition = 20.6;
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 15.6f);
-    EXPECT_NEAR (v.readPosition, 15.6, 1.0e-12);
+    EXPECT_NEAR (v.sampled.readPosition, 15.6, 1.0e-12);
 
     // An increment larger than the loop wraps by whole loop lengths, never outside the loop.
-    v.readPosition = 19.0;
+    v.sampled.readPosition = 19.0;
     nextSample (v, 50.0);
     EXPECT_FLOAT_EQ (nextSample (v, 1.0), 16.0f);
-    EXPECT_DOUBLE_EQ (v.readPosition, 16.0);
+    EXPECT_DOUBLE_EQ (v.sampled.readPosition, 16.0);
 }
 
 TEST (SampledVoice, CrossfadeLengthIsAHundredMillisecondsCappedAtHalfTheLoop)
@@ -111,8 +109,8 @@ TEST (SampledVoice, CrossfadeLengthIsAHundredMillisecondsCappedAtHalfTheLoop)
     {
         const auto zone = zoneOf (constant (c.length));
         Voice v;
-        sampled::attachZone (v, &zone, c.hostRate);
-        EXPECT_EQ (v.crossfadeLength, c.expected) << c.length;
+        sampled::attachZone (v.sampled, &zone, c.hostRate);
+        EXPECT_EQ (v.sampled.crossfadeLength, c.expected) << c.length;
     }
 }
 
@@ -120,8 +118,8 @@ TEST (SampledVoice, TinyRecordingsLoopWithoutBlend)
 {
     const auto zone = zoneOf ({ 3.0f });
     Voice v;
-    sampled::attachZone (v, &zone, 44100.0);
-    v.currentIncrement = 0.5;
+    sampled::attachZone (v.sampled, &zone, 44100.0);
+    v.sampled.currentIncrement = 0.5;
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ (nextSample (v, 1.0), 3.0f);
 }
@@ -129,12 +127,12 @@ TEST (SampledVoice, TinyRecordingsLoopWithoutBlend)
 TEST (SampledVoice, FirstOutputOfANoteIsFrameZero)
 {
     auto p = plainProcessor (harp);
-    setParameter (*p, "attack", 0.001f);
+    setParameter (*p, Parameter::attack, 0.001f);
     auto& zone = useSyntheticZone (*p, harp, ramp (1000));
     zone.buffer.setSample (0, 0, 0.5f);
     apply (*p, midiOf ({ on (60) }));
 
     int count = 0;
-    const auto sum = p->voicePass (count);
-    EXPECT_FLOAT_EQ (sum, 0.5f * p->block.attackStep * p->voices[0].velocity);
+    const auto sum = EngineProbe::voicePass (*p, count);
+    EXPECT_FLOAT_EQ (sum, 0.5f * EngineProbe::block (*p).attackStep * EngineProbe::voices (*p)[0].velocity);
 }

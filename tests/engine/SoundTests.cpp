@@ -14,15 +14,15 @@ namespace
 // The voice's own output (before the output stage) for `numSamples` samples of one note.
 std::vector<float> voiceOutput (TestEngine& e, int note, int numSamples)
 {
-    setParameter (e, "attack", 0.001f);
+    setParameter (e, Parameter::attack, 0.001f);
     apply (e, midiOf ({ on (note) }));
     std::vector<float> out;
     out.reserve ((size_t) numSamples);
     for (int done = 0; done < numSamples; done += RenderScratch::chunk)
     {
         const auto n = std::min (RenderScratch::chunk, numSamples - done);
-        e.renderVoices (n);
-        out.insert (out.end(), e.scratch.mix, e.scratch.mix + n);
+        EngineProbe::renderVoices (e, n);
+        out.insert (out.end(), EngineProbe::scratch (e).mix, EngineProbe::scratch (e).mix + n);
     }
     return out;
 }
@@ -100,7 +100,7 @@ double measuredPeriod (const std::vector<float>& x, double expectedPeriod)
 std::vector<float> droneAlone (double rate, double seconds)
 {
     auto e = plainProcessor (bagpipes, rate);
-    setParameter (*e, "droneOn", 1.0f);
+    setParameter (*e, Parameter::droneOn, 1.0f);
     render (*e, (int) (rate * 0.05));   // past the filter's start
     return dryOutput (*e, (int) (rate * seconds));
 }
@@ -151,9 +151,9 @@ struct TimedEvent
 std::vector<float> renderInBlocks (int instrument, const std::vector<TimedEvent>& events, int total, int blockSize)
 {
     TestEngine e;
-    e.random.setSeed (99);
-    setParameter (e, "instrument", (float) instrument);
-    setParameter (e, "droneOn", 1.0f);
+    e.seedRandom (99);
+    setParameter (e, Parameter::instrument, (float) instrument);
+    setParameter (e, Parameter::droneOn, 1.0f);
     e.prepare (48000.0, blockSize);
 
     std::vector<float> out;
@@ -205,9 +205,9 @@ TEST (Sound, DefaultSettingsStayAtOrBelowFullScale)
     for (int instrument = 0; instrument < numInstruments; ++instrument)
     {
         TestEngine e;
-        e.random.setSeed (7);
-        setParameter (e, "instrument", (float) instrument);
-        setParameter (e, "droneOn", 1.0f);
+        e.seedRandom (7);
+        setParameter (e, Parameter::instrument, (float) instrument);
+        setParameter (e, Parameter::droneOn, 1.0f);
         e.prepare (44100.0, 512);
 
         float peak = 0.0f;

@@ -14,10 +14,10 @@ TEST (Synth, NoteSixtyNineIs440HzAtAnyRate)
             auto p = plainProcessor (instrument, rate);
             apply (*p, midiOf ({ on (69) }));
             render (*p, 1);
-            const auto& v = p->voices[0];
-            const auto before = instrument == chant ? v.chantPhase : v.modulatorPhase;
+            const auto& v = EngineProbe::voices (*p)[0];
+            const auto before = instrument == chant ? v.chant.pulsePhase : v.rhodes.modulatorPhase;
             render (*p, 1);
-            const auto after = instrument == chant ? v.chantPhase : v.modulatorPhase;
+            const auto after = instrument == chant ? v.chant.pulsePhase : v.rhodes.modulatorPhase;
 
             auto detune = 1.0;
             if (instrument == chant)
@@ -35,11 +35,11 @@ TEST (Synth, ChantFormantSetSwitchesAtMiddleC)
 {
     auto p = plainProcessor (chant);
     apply (*p, midiOf ({ on (59), on (60) }));
-    const auto& b = p->block;
+    const auto& b = EngineProbe::block (*p);
     const float expected[2][3] = { { 600.0f, 1000.0f, 2500.0f }, { 800.0f, 1200.0f, 2800.0f } };
     for (int voice = 0; voice < 2; ++voice)
         for (int k = 0; k < 3; ++k)
-            EXPECT_FLOAT_EQ (b.formantCosine[p->voices[voice].formantSet][k],
+            EXPECT_FLOAT_EQ (b.formantCosine[EngineProbe::voices (*p)[voice].chant.formantSet][k],
                              std::cos (expected[voice][k] * 6.2831855f / 44100.0f));
 }
 
@@ -57,7 +57,7 @@ TEST (Synth, FormantPolesAndTheirClamp)
         auto p = plainProcessor (chant, c.rate);
         render (*p, 1);
         for (int k = 0; k < 3; ++k)
-            EXPECT_NEAR (p->block.formantPole[k], c.poles[k], 1.0e-5f) << c.rate << " " << k;
+            EXPECT_NEAR (EngineProbe::block (*p).formantPole[k], c.poles[k], 1.0e-5f) << c.rate << " " << k;
     }
 
     // With a zero pole a stage passes x * (1 + cos).
@@ -72,7 +72,7 @@ TEST (Synth, FormantPolesAndTheirClamp)
         b.formantGain[k] = 1.0f;
         b.formantCosine[0][k] = 0.25f;
     }
-    v.formantSet = 0;
+    v.chant.formantSet = 0;
     v.baseFrequency = 50.0f;
     auto w = std::make_unique<VoiceGroup>();
     w->driftPhase[0][0] = 0.0;
@@ -80,12 +80,12 @@ TEST (Synth, FormantPolesAndTheirClamp)
     const float noise[1][laneWidth] = { { 0.75f, 0.0f, 0.0f, 0.0f } };
     synth::renderChant (group, on, b, noise, *w, 1);
 
-    const auto x = v.formantState[0];
+    const auto x = v.chant.formantState[0];
     for (int k = 0; k < 3; ++k)
-        EXPECT_EQ (v.formantState[k], x);
+        EXPECT_EQ (v.chant.formantState[k], x);
     EXPECT_FLOAT_EQ (w->out[0][0], x * 1.25f * 0.7f);
-    EXPECT_EQ (group[1].formantState[0], 0.0f);   // a lane that is off keeps its state
-    EXPECT_FLOAT_EQ (x, 0.5f * 0.03f + std::exp (v.chantPhase * -3.0f) * (v.chantPhase * 2.0f - 1.0f));
+    EXPECT_EQ (group[1].chant.formantState[0], 0.0f);   // a lane that is off keeps its state
+    EXPECT_FLOAT_EQ (x, 0.5f * 0.03f + std::exp (v.chant.pulsePhase * -3.0f) * (v.chant.pulsePhase * 2.0f - 1.0f));
 }
 
 TEST (Synth, RhodesModulationIndexAndDepthDecay)
@@ -96,21 +96,21 @@ TEST (Synth, RhodesModulationIndexAndDepthDecay)
     {
         auto p = plainProcessor (rhodes);
         apply (*p, midiOf ({ on (c.note, c.velocity) }));
-        const auto& v = p->voices[0];
-        EXPECT_NEAR (v.indexScale * v.modulatorEnvelope, c.index, 1.0e-4f);
-        EXPECT_FLOAT_EQ (v.envelopeDecay, 1.0f - c.decayPerSecond / 44100.0f);
+        const auto& v = EngineProbe::voices (*p)[0];
+        EXPECT_NEAR (v.rhodes.indexScale * v.rhodes.modulatorEnvelope, c.index, 1.0e-4f);
+        EXPECT_FLOAT_EQ (v.rhodes.envelopeDecay, 1.0f - c.decayPerSecond / 44100.0f);
 
         render (*p, 44100);
-        EXPECT_NEAR (v.modulatorEnvelope, std::max (0.001f, std::exp (-c.decayPerSecond)), 2.0e-4f);
+        EXPECT_NEAR (v.rhodes.modulatorEnvelope, std::max (0.001f, std::exp (-c.decayPerSecond)), 2.0e-4f);
     }
 }
 
 TEST (Synth, TwoChantVoicesOnOneNoteDiffer)
 {
     auto p = plainProcessor (chant);
-    setParameter (*p, "drift", 25.0f);
+    setParameter (*p, Parameter::drift, 25.0f);
     apply (*p, midiOf ({ on (60), on (60) }));
     render (*p, 512);
-    EXPECT_NE (p->voices[0].formantState[0], p->voices[1].formantState[0]);
-    EXPECT_NE (p->voices[0].chantPhase, p->voices[1].chantPhase);
+    EXPECT_NE (EngineProbe::voices (*p)[0].chant.formantState[0], EngineProbe::voices (*p)[1].chant.formantState[0]);
+    EXPECT_NE (EngineProbe::voices (*p)[0].chant.pulsePhase, EngineProbe::voices (*p)[1].chant.pulsePhase);
 }

@@ -5,25 +5,25 @@ using namespace enginetest;
 // Samples from the start of an attack until full level, and from full level until a release ends.
 TEST (Envelope, AttackAndReleaseLengths)
 {
-    struct Case { const char* id; float seconds; int expected; };
-    const Case cases[] = { { "attack", 0.01f, 441 }, { "attack", 0.001f, 45 }, { "release", 0.01f, 441 } };
+    struct Case { Parameter which; float seconds; int expected; };
+    const Case cases[] = { { Parameter::attack, 0.01f, 441 }, { Parameter::attack, 0.001f, 45 }, { Parameter::release, 0.01f, 441 } };
 
     for (const auto& c : cases)
     {
-        SCOPED_TRACE (juce::String (c.id) + " " + juce::String (c.seconds));
+        SCOPED_TRACE (juce::String (kestrune::parameterRow (c.which).id) + " " + juce::String (c.seconds));
         auto p = plainProcessor();
         useSyntheticZone (*p, harp, constant (100000));
-        setParameter (*p, c.id, c.seconds);
-        auto& v = p->voices[0];
+        setParameter (*p, c.which, c.seconds);
+        auto& v = EngineProbe::voices (*p)[0];
 
-        if (juce::String (c.id) == "attack")
+        if (c.which == Parameter::attack)
         {
             apply (*p, midiOf ({ on (60) }));
             EXPECT_EQ (samplesUntil (*p, [&] { return v.level >= 1.0f; }), c.expected);
         }
         else
         {
-            setParameter (*p, "attack", 0.001f);
+            setParameter (*p, Parameter::attack, 0.001f);
             apply (*p, midiOf ({ on (60) }));
             samplesUntil (*p, [&] { return v.level >= 1.0f; });
             apply (*p, midiOf ({ off (60) }));
@@ -36,18 +36,18 @@ TEST (Envelope, ReleaseDuringAttackFallsFromReachedLevelAtTheFullRate)
 {
     auto p = plainProcessor();
     useSyntheticZone (*p, harp, constant (100000));
-    setParameter (*p, "attack", 1.0f);     // 44100 samples to full level
-    setParameter (*p, "release", 0.01f);   // 441 samples from full level
+    setParameter (*p, Parameter::attack, 1.0f);     // 44100 samples to full level
+    setParameter (*p, Parameter::release, 0.01f);   // 441 samples from full level
     apply (*p, midiOf ({ on (60) }));
     for (int i = 0; i < 4410; ++i)
     {
         int count = 0;
-        p->voicePass (count);
+        EngineProbe::voicePass (*p, count);
     }
-    EXPECT_NEAR (p->voices[0].level, 0.1f, 1.0e-4f);
+    EXPECT_NEAR (EngineProbe::voices (*p)[0].level, 0.1f, 1.0e-4f);
 
     apply (*p, midiOf ({ off (60) }));
-    EXPECT_NEAR (samplesUntil (*p, [&] { return ! p->voices[0].active; }), 44, 1);
+    EXPECT_NEAR (samplesUntil (*p, [&] { return ! EngineProbe::voices (*p)[0].active; }), 44, 1);
 }
 
 TEST (MidiPass, NoteOnAndOffOnOneSampleIsSilentButSetsLastNote)
@@ -62,7 +62,7 @@ TEST (MidiPass, NoteOnAndOffOnOneSampleIsSilentButSetsLastNote)
     for (auto y : out)
         EXPECT_EQ (y, 0.0f);
     EXPECT_EQ (activeVoices (*p), 0);
-    EXPECT_EQ (p->lastNote, 64);
+    EXPECT_EQ (EngineProbe::lastNote (*p), 64);
 }
 
 TEST (MidiPass, ReleasesAndStops)
@@ -72,20 +72,20 @@ TEST (MidiPass, ReleasesAndStops)
 
     // Velocity 0 is a note-off.
     apply (*p, midiOf ({ on (60), on (60, 0) }));
-    EXPECT_TRUE (p->voices[0].releasing);
+    EXPECT_TRUE (EngineProbe::voices (*p)[0].releasing);
 
     // Two voices on one note: one note-off releases both; other notes are untouched.
-    p->stopAllVoices();
+    EngineProbe::stopAllVoices (*p);
     apply (*p, midiOf ({ on (62), on (62), on (65), off (62) }));
-    EXPECT_TRUE (p->voices[0].releasing && p->voices[1].releasing);
-    EXPECT_FALSE (p->voices[2].releasing);
+    EXPECT_TRUE (EngineProbe::voices (*p)[0].releasing && EngineProbe::voices (*p)[1].releasing);
+    EXPECT_FALSE (EngineProbe::voices (*p)[2].releasing);
 
     // 120 and 123 free every voice at once, releasing ones included; the mod wheel survives.
     for (int controller : { 120, 123 })
     {
         apply (*p, midiOf ({ cc (1, 64), on (67), on (69), off (69), cc (controller, 0) }));
         EXPECT_EQ (activeVoices (*p), 0) << controller;
-        EXPECT_FLOAT_EQ (p->modWheel, 64.0f / 127.0f);
+        EXPECT_FLOAT_EQ (EngineProbe::modWheel (*p), 64.0f / 127.0f);
     }
 }
 
@@ -95,14 +95,14 @@ TEST (MidiPass, EveryChannelActsAlike)
     useSyntheticZone (*p, harp, constant (1000));
     for (int channel = 0; channel < 16; ++channel)
     {
-        p->stopAllVoices();
-        p->modWheel = 0.0f;
+        EngineProbe::stopAllVoices (*p);
+        EngineProbe::modWheel (*p) = 0.0f;
         apply (*p, midiOf ({ cc (1, 100, channel), on (70, 100, channel) }));
-        ASSERT_TRUE (p->voices[0].active) << channel;
-        EXPECT_FLOAT_EQ (p->voices[0].velocity, 100.0f * 0.007874016f);
-        EXPECT_FLOAT_EQ (p->modWheel, 100.0f / 127.0f);
+        ASSERT_TRUE (EngineProbe::voices (*p)[0].active) << channel;
+        EXPECT_FLOAT_EQ (EngineProbe::voices (*p)[0].velocity, 100.0f * 0.007874016f);
+        EXPECT_FLOAT_EQ (EngineProbe::modWheel (*p), 100.0f / 127.0f);
         apply (*p, midiOf ({ off (70, channel) }));
-        EXPECT_TRUE (p->voices[0].releasing) << channel;
+        EXPECT_TRUE (EngineProbe::voices (*p)[0].releasing) << channel;
     }
 }
 
@@ -127,8 +127,8 @@ TEST (MidiPass, MalformedAndForeignMessagesDoNothing)
     apply (*p, midi);
 
     EXPECT_EQ (activeVoices (*p), 0);
-    EXPECT_EQ (p->modWheel, 0.0f);
-    EXPECT_EQ (p->lastNote, -1);
+    EXPECT_EQ (EngineProbe::modWheel (*p), 0.0f);
+    EXPECT_EQ (EngineProbe::lastNote (*p), -1);
 }
 
 TEST (VoicePool, StealsTheQuietestLowestIndexFirstAndNeverWhileOneIsFree)
@@ -145,21 +145,21 @@ TEST (VoicePool, StealsTheQuietestLowestIndexFirstAndNeverWhileOneIsFree)
         auto p = plainProcessor();
         useSyntheticZone (*p, harp, constant (1000));
         for (int n = 0; n < numVoices; ++n)
-            p->noteOn (40 + n, 1.0f);
-        for (auto& v : p->voices)
+            EngineProbe::noteOn (*p, 40 + n, 1.0f);
+        for (auto& v : EngineProbe::voices (*p))
             v.level = 0.5f;
         for (auto [index, level] : c.levels)
         {
-            p->voices[index].level = level;
-            p->voices[index].releasing = true;
+            EngineProbe::voices (*p)[index].level = level;
+            EngineProbe::voices (*p)[index].releasing = true;
         }
         if (c.freeVoice >= 0)
-            p->voices[c.freeVoice].active = false;
+            EngineProbe::voices (*p)[c.freeVoice].active = false;
 
-        p->noteOn (90, 0.5f);
-        EXPECT_EQ (p->voices[c.expected].note, 90);
-        EXPECT_FALSE (p->voices[c.expected].releasing);
-        EXPECT_EQ (p->voices[c.expected].level, 0.0f);
+        EngineProbe::noteOn (*p, 90, 0.5f);
+        EXPECT_EQ (EngineProbe::voices (*p)[c.expected].note, 90);
+        EXPECT_FALSE (EngineProbe::voices (*p)[c.expected].releasing);
+        EXPECT_EQ (EngineProbe::voices (*p)[c.expected].level, 0.0f);
         EXPECT_EQ (activeVoices (*p), numVoices);
     }
 }
@@ -169,17 +169,17 @@ TEST (VoicePool, EveryNoteOnDrawsOneBoolThenThreeFloats)
     for (int instrument : { harp, chant, rhodes })
     {
         auto p = plainProcessor (instrument);
-        p->random.setSeed (77);
+        p->seedRandom (77);
         juce::Random expected (77);
 
         apply (*p, midiOf ({ on (60) }));
 
-        const auto& v = p->voices[0];
+        const auto& v = EngineProbe::voices (*p)[0];
         EXPECT_EQ (v.trillInterval, expected.nextBool() ? 1 : 2);
-        EXPECT_FLOAT_EQ (v.modulatorPhase, expected.nextFloat() * 0.1f);
+        EXPECT_FLOAT_EQ (v.rhodes.modulatorPhase, expected.nextFloat() * 0.1f);
         EXPECT_FLOAT_EQ (v.driftRate, expected.nextFloat() * 4.0f + 3.0f);
         EXPECT_FLOAT_EQ (v.driftPhase, expected.nextFloat() * 6.2831855f);
-        EXPECT_EQ (p->random.nextInt(), expected.nextInt()) << "no further draws";
+        EXPECT_EQ (EngineProbe::random (*p).nextInt(), expected.nextInt()) << "no further draws";
     }
 }
 
@@ -187,33 +187,33 @@ TEST (InstrumentChange, ReleasesHeldVoicesAndTheNextNoteUsesTheNewInstrument)
 {
     auto p = plainProcessor (harp);
     apply (*p, midiOf ({ on (60) }));
-    ASSERT_NE (p->voices[0].zone, nullptr);
+    ASSERT_NE (EngineProbe::voices (*p)[0].sampled.zone, nullptr);
 
-    setParameter (*p, "instrument", (float) organ);
+    setParameter (*p, Parameter::instrument, (float) organ);
     apply (*p, midiOf ({ on (64) }));
 
-    EXPECT_TRUE (p->voices[0].releasing);
-    EXPECT_EQ (p->activeInstrument, organ);
-    EXPECT_EQ (p->voices[1].zone, p->samples.findZone (organ, 64));
-    EXPECT_FALSE (p->voices[1].releasing);
+    EXPECT_TRUE (EngineProbe::voices (*p)[0].releasing);
+    EXPECT_EQ (EngineProbe::activeInstrument (*p), organ);
+    EXPECT_EQ (EngineProbe::voices (*p)[1].sampled.zone, p->samples.findZone (organ, 64));
+    EXPECT_FALSE (EngineProbe::voices (*p)[1].releasing);
 }
 
 TEST (InstrumentChange, SampledVoiceReleasesThroughChant)
 {
     auto p = plainProcessor (harp);
     useSyntheticZone (*p, harp, constant (100000));
-    setParameter (*p, "release", 3.0f);
+    setParameter (*p, Parameter::release, 3.0f);
     apply (*p, midiOf ({ on (60) }));
     render (*p, 100);
-    const auto position = p->voices[0].readPosition;
+    const auto position = EngineProbe::voices (*p)[0].sampled.readPosition;
 
-    setParameter (*p, "instrument", (float) chant);
+    setParameter (*p, Parameter::instrument, (float) chant);
     const auto out = dryOutput (*p, 256);
 
-    const auto& v = p->voices[0];
+    const auto& v = EngineProbe::voices (*p)[0];
     EXPECT_TRUE (v.active && v.releasing);
-    EXPECT_GT (v.chantPhase, 0.0f);
-    EXPECT_EQ (v.readPosition, position);
+    EXPECT_GT (v.chant.pulsePhase, 0.0f);
+    EXPECT_EQ (v.sampled.readPosition, position);
     EXPECT_GT (std::abs (*std::min_element (out.begin(), out.end())), 0.05f);
 }
 
@@ -226,9 +226,9 @@ TEST (InstrumentChange, ChantVoiceFreezesUnderASampledInstrumentUntilCleared)
         [] (TestEngine& p) {
             // Fifteen louder voices leave the frozen one the quietest.
             for (int n = 1; n < numVoices; ++n)
-                p.noteOn (30 + n, 1.0f);
+                EngineProbe::noteOn (p, 30 + n, 1.0f);
             render (p, 1000);
-            p.noteOn (30, 1.0f);
+            EngineProbe::noteOn (p, 30, 1.0f);
         },
     };
 
@@ -237,18 +237,18 @@ TEST (InstrumentChange, ChantVoiceFreezesUnderASampledInstrumentUntilCleared)
         auto p = plainProcessor (chant);
         apply (*p, midiOf ({ on (60) }));
         render (*p, 100);
-        const auto frozen = p->voices[0];
+        const auto frozen = EngineProbe::voices (*p)[0];
 
-        setParameter (*p, "instrument", (float) harp);
+        setParameter (*p, Parameter::instrument, (float) harp);
         render (*p, 512);
 
-        const auto& v = p->voices[0];
+        const auto& v = EngineProbe::voices (*p)[0];
         EXPECT_TRUE (v.active && v.releasing);
         EXPECT_EQ (v.level, frozen.level);
-        EXPECT_EQ (v.chantPhase, frozen.chantPhase);
+        EXPECT_EQ (v.chant.pulsePhase, frozen.chant.pulsePhase);
         EXPECT_EQ (v.driftPhase, frozen.driftPhase);
         int count = 0;
-        p->voicePass (count);
+        EngineProbe::voicePass (*p, count);
         EXPECT_EQ (count, 1);
 
         clear (*p);
