@@ -1,12 +1,12 @@
 // Renders 60 s of 16 held notes on every instrument and prints the realtime factor and the CPU time
-// per voice and sample, at blocks of 512, each the least CPU of three runs (a shared machine only ever
-// adds time). For the sampled instruments it also renders the same notes with fluidsynth, in this
-// process through libfluidsynth (reverb on, chorus off, the SoundFont loaded before any timing), in
-// the same blocks, and prints our throughput over fluidsynth's, twice: against the General MIDI
-// program closest to each instrument, and against a sustained one (Church Organ). Our voices loop for
-// as long as a key is held, so every row costs us the same; fluidsynth's plucked programs (harp,
-// guitar) fall silent after a few seconds and free their voices, so only the sustained column
-// compares equal work.
+// per voice and sample, at blocks of 512. For the sampled instruments it renders the same notes with
+// fluidsynth too, in this process through libfluidsynth (reverb on, chorus off, the SoundFont loaded
+// before any timing), in the same blocks and side by side with ours, and prints our throughput over
+// fluidsynth's, twice: against the General MIDI program closest to each instrument, and against a
+// sustained one (Church Organ). Our voices loop for as long as a key is held, so every row costs us
+// the same; fluidsynth's plucked programs (harp, guitar) fall silent after a few seconds and free
+// their voices, so only the sustained column compares equal work. A shared machine only ever adds
+// time, so every figure is the least of three runs.
 // Then, over a sixth of the time each (the least of three runs): the realtime factor of ORGAN and
 // RHODES at every block size from 16 to 4096, and where the time goes (voices, drone, output stage,
 // reverb) for the paths that cost most.
@@ -20,6 +20,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <numeric>
 #include <vector>
 
 #if KESTRUNE_BENCH_WITH_FLUIDSYNTH
@@ -198,28 +201,27 @@ public:
 
     bool isLoaded() const { return loaded; }
 
-    // CPU seconds to render `seconds` of the 16 held notes on a General MIDI program in blocks of
-    // `blockSize`, from a silent synth.
-    double render (int program, int modWheel, double seconds, int blockSize = defaultBlock)
+    // Silences the synth and strikes the 16 notes on a General MIDI program.
+    void start (int program, int modWheel)
     {
         fluid_synth_system_reset (synth);
         fluid_synth_program_change (synth, 0, program);
         fluid_synth_cc (synth, 0, 1, modWheel);
         for (int n = 0; n < numNotes; ++n)
             fluid_synth_noteon (synth, 0, firstNote + 2 * n, 100);
+    }
 
-        std::vector<float> left ((size_t) blockSize), right ((size_t) blockSize);
-        const auto blocks = (int) (seconds * rate / blockSize);
-        const auto start = bench::threadSeconds();
+    void render (int blocks)
+    {
         for (int b = 0; b < blocks; ++b)
-            fluid_synth_write_float (synth, blockSize, left.data(), 0, 1, right.data(), 0, 1);
-        return bench::threadSeconds() - start;
+            fluid_synth_write_float (synth, defaultBlock, left.data(), 0, 1, right.data(), 0, 1);
     }
 
 private:
     fluid_settings_t* settings = new_fluid_settings();
     fluid_synth_t* synth = nullptr;
     bool loaded = false;
+    std::vector<float> left = std::vector<float> (defaultBlock), right = std::vector<float> (defaultBlock);
 };
 #endif
 
@@ -236,6 +238,69 @@ int closestProgram (Instrument instrument)
             return row.program;
     return -1;
 }
+
+// One of the renderers compared: starts the 16 notes afresh, then renders on, a number of blocks
+// of 512 at a time.
+struct Player
+{
+    std::function<void()> start;
+    std::function<void (int blocks)> render;
+};
+
+Player ourPlayer (const Setting& setting)
+{
+    struct State
+    {
+        std::unique_ptr<Engine> engine;
+        EngineParameters parameters;
+        juce::AudioBuffer<float> buffer { 2, defaultBlock };
+        juce::MidiBuffer midi;
+    };
+    auto state = std::make_shared<State>();
+    return { [state, setting] {
+                state->engine = startEngine (setting, state->parameters, defaultBlock);
+                state->midi = heldNotes (setting.modWheel);
+            },
+             [state] (int blocks) {
+                 for (int b = 0; b < blocks; ++b)
+                 {
+                     state->engine->process (state->buffer, state->midi, state->parameters, true);
+                     state->midi.clear();
+                 }
+             } };
+}
+
+// CPU seconds each player takes to render `seconds` of its notes, the players side by side: they
+// take turns at slices of 128 blocks (1.5 s of sound), so that a busy spell of the shared machine
+// falls on all of them alike rather than on whichever ran then. Three times over from a fresh
+// start, keeping each slice's least time.
+std::vector<double> renderSideBySide (const std::vector<Player>& players, double seconds)
+{
+    constexpr int sliceBlocks = 128;
+    const auto blocks = (int) (seconds * rate / defaultBlock);
+    const auto numSlices = (blocks + sliceBlocks - 1) / sliceBlocks;
+    std::vector<std::vector<double>> least (players.size(), std::vector<double> ((size_t) numSlices, 1.0e9));
+
+    for (int run = 0; run < 3; ++run)
+    {
+        for (const auto& player : players)
+            player.start();
+        for (int slice = 0; slice < numSlices; ++slice)
+        {
+            for (size_t p = 0; p < players.size(); ++p)
+            {
+                const auto start = bench::threadSeconds();
+                players[p].render (std::min (sliceBlocks, blocks - slice * sliceBlocks));
+                least[p][(size_t) slice] = std::min (least[p][(size_t) slice], bench::threadSeconds() - start);
+            }
+        }
+    }
+
+    std::vector<double> totals;
+    for (const auto& slices : least)
+        totals.push_back (std::accumulate (slices.begin(), slices.end(), 0.0));
+    return totals;
+}
 } // namespace
 
 int main (int argc, char** argv)
@@ -245,7 +310,9 @@ int main (int argc, char** argv)
     const juce::String only = argc > 3 ? argv[3] : "";
 
 #if KESTRUNE_BENCH_WITH_FLUIDSYNTH
-    Fluidsynth fluid (soundFont);
+    // Two synths, for the program closest to the row's and the sustained one, which share the
+    // SoundFont's samples.
+    Fluidsynth fluid (soundFont), sustainedFluid (soundFont);
     if (! fluid.isLoaded())
         std::printf ("fluidsynth could not load %s: no comparison\n", soundFont.toRawUTF8());
 #else
@@ -260,29 +327,22 @@ int main (int argc, char** argv)
     const auto report = [&] (const InstrumentRow& row, const char* setting, float drift, int wheel) {
         if (only.isNotEmpty() && only != "table" && only != row.name)
             return;
-        const Setting ourSetting { row.id, drift, wheel };
         const auto program = closestProgram (row.id);
-        double ours = 1.0e9, same = -1.0, sustained = -1.0;
+        std::vector<Player> players { ourPlayer ({ row.id, drift, wheel }) };
 #if KESTRUNE_BENCH_WITH_FLUIDSYNTH
-        // Each run times all three one after the other, so that every ratio compares times taken in
-        // the same state of the machine.
-        if (program >= 0 && fluid.isLoaded())
+        if (program >= 0 && fluid.isLoaded() && sustainedFluid.isLoaded())
         {
-            same = sustained = 1.0e9;
-            for (int run = 0; run < 3; ++run)
-            {
-                ours = std::min (ours, renderEngine (ourSetting, seconds));
-                same = std::min (same, fluid.render (program, wheel, seconds));
-                sustained = std::min (sustained, fluid.render (sustainedProgram, wheel, seconds));
-            }
+            players.push_back ({ [&, program, wheel] { fluid.start (program, wheel); }, [&] (int blocks) { fluid.render (blocks); } });
+            players.push_back ({ [&, wheel] { sustainedFluid.start (sustainedProgram, wheel); },
+                                 [&] (int blocks) { sustainedFluid.render (blocks); } });
         }
 #endif
-        if (same < 0.0)
-            ours = leastOfThree ([&] { return renderEngine (ourSetting, seconds); });
+        const auto times = renderSideBySide (players, seconds);
+        const auto ours = times[0];
 
         std::printf ("%-9s %-20s %8.1fx %13.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
-        if (same > 0.0)
-            std::printf (" %11.1fx %10.2fx %14.2fx", seconds / same, same / ours, sustained / ours);
+        if (times.size() == 3)
+            std::printf (" %11.1fx %10.2fx %14.2fx", seconds / times[1], times[1] / ours, times[2] / ours);
         else if (program >= 0)
             std::printf (" %12s %11s %15s", "n/a", "n/a", "n/a");
         std::printf ("\n");
