@@ -48,11 +48,11 @@ TEST_F (EditorLayout, BoundsTableForEveryWindowState)
         EXPECT_EQ (probe->keyboard().isVisible(), c.window != Window::keyboardHidden480);   // fresh: visible, no area
         EXPECT_EQ (probe->overlay().getBounds(), R (0, 0, 720, c.height));
 
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < numInstruments; ++i)
             EXPECT_EQ (probe->button (i).getBounds(), R (18 + 86 * i, 66, 82, 86)) << "button " << i;
 
-        EXPECT_EQ (probe->drone().isVisible(), c.instrument == 0);
-        if (c.instrument == 0)
+        EXPECT_EQ (probe->drone().isVisible(), hasDrone (c.instrument));
+        if (hasDrone (c.instrument))
         {
             EXPECT_EQ (probe->drone().getBounds(), R (16, 170, 150, 30));
         }
@@ -110,7 +110,7 @@ TEST_F (EditorLayout, StackingOrderPutsOverlayBetweenCaptionsAndControls)
     for (auto* label : probe->labels())
         expected.push_back (label);
     expected.push_back (&probe->overlay());
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < numInstruments; ++i)
         expected.push_back (&probe->button (i));
     expected.push_back (&probe->drone());
     for (auto* knob : probe->knobs())

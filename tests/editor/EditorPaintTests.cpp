@@ -126,7 +126,7 @@ TEST_F (EditorPaint, KnobCaptionsAndButtonCaptionsDrawGlyphs)
     for (auto* label : probe->labels())
         EXPECT_GT (countInkPixels (image, label->getBounds(), palette::backgroundColour, 30), 15) << label->getText();
 
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < numInstruments; ++i)
     {
         auto& button = probe->button (i);
         const auto buttonImage = renderComponent (button);

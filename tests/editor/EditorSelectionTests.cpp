@@ -32,7 +32,7 @@ protected:
     {
         const auto colour = instrumentColour (instrument);
         EXPECT_EQ (probe->currentInstrument(), instrument);
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < numInstruments; ++i)
             EXPECT_EQ (probe->button (i).selected, i == instrument) << "button " << i;
 
         EXPECT_EQ (probe->lookAndFeel().accentColour, colour);
@@ -41,9 +41,9 @@ protected:
         for (auto* knob : probe->knobs())
             EXPECT_EQ (knob->findColour (juce::Slider::textBoxTextColourId), colour);
 
-        EXPECT_EQ (probe->drone().isVisible(), instrument == 0);
-        EXPECT_EQ (probe->drone().isEnabled(), instrument == 0);
-        EXPECT_EQ (probe->knobs()[0]->getY(), instrument == 0 ? 224 : 186);
+        EXPECT_EQ (probe->drone().isVisible(), hasDrone (instrument));
+        EXPECT_EQ (probe->drone().isEnabled(), hasDrone (instrument));
+        EXPECT_EQ (probe->knobs()[0]->getY(), hasDrone (instrument) ? 224 : 186);
         EXPECT_EQ (probe->instrumentBox().getSelectedId(), instrument + 1);
     }
 };
