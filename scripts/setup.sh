@@ -17,9 +17,10 @@ PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates li
   zlib1g-dev libpng-dev libjpeg-dev fonts-dejavu-core python3 dpkg-dev file help2man libjack-jackd2-dev
   ${KESTRUNE_EXTRA_PACKAGES:-})
 # The tests also need GoogleTest and a virtual display, drive the plug-in in a real DAW, compare
-# against a reference synthesiser, read the LV2 bundle as LV2 hosts do and check the Debian package.
+# against a reference synthesiser (the engine bench also links it), read the LV2 bundle as LV2
+# hosts do and check the Debian package.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
-  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth fluid-soundfont-gm lilv-utils lintian jackd2 jalv lv2-dev sordi)
+  PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth libfluidsynth-dev fluid-soundfont-gm lilv-utils lintian jackd2 jalv lv2-dev sordi)
 fi
 
 missing=()

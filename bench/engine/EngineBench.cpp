@@ -1,24 +1,34 @@
 // Renders 60 s of 16 held notes on every instrument and prints the realtime factor and the CPU time
-// per voice and sample, at blocks of 512, each the least CPU of three runs (a shared machine only ever
-// adds time). For the sampled instruments it also renders the same notes
-// with fluidsynth (reverb on, chorus off) and prints our throughput over fluidsynth's, twice: against the General
-// MIDI program closest to each instrument, and against a sustained one (Church Organ). Our voices
-// loop for as long as a key is held, so every row costs us the same; fluidsynth's plucked programs
-// (harp, guitar) fall silent after a few seconds and free their voices, so only the sustained
-// column compares equal work.
-// Then, over a sixth of the time each (the least of three runs): the realtime factor of ORGAN and RHODES at every block size
-// from 16 to 4096, and where the time goes (voices, drone, output stage, reverb) for the paths that
-// cost most. Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name, to run one row]
+// per voice and sample, at blocks of 512. For the sampled instruments it renders the same notes with
+// fluidsynth too, in this process through libfluidsynth (reverb on, chorus off, the SoundFont loaded
+// before any timing), in the same blocks and side by side with ours, and prints our throughput over
+// fluidsynth's, twice: against the General MIDI program closest to each instrument, and against a
+// sustained one (Church Organ). Our voices loop for as long as a key is held, so every row costs us
+// the same; fluidsynth's plucked programs (harp, guitar) fall silent after a few seconds and free
+// their voices, so only the sustained column compares equal work. A shared machine only ever adds
+// time, so every figure is the least of three runs.
+// Then, over a sixth of the time each (the least of three runs): the realtime factor of ORGAN and
+// RHODES at every block size from 16 to 4096, and where the time goes (voices, drone, output stage,
+// reverb) for the paths that cost most.
+// Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name to run its rows only, or "table"
+// for every row and no more]
 
 #include "core/ParameterTable.h"
 #include "engine/SoundEngine.h"
 #include "../../tests/EngineProbe.h"
 #include "Measure.h"
 
-#include <sys/resource.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+ #include <fluidsynth.h>
+#endif
 
 namespace
 {
@@ -26,14 +36,6 @@ constexpr double rate = 44100.0;
 constexpr int defaultBlock = 512;
 constexpr int numNotes = 16;
 constexpr int firstNote = 52;   // every other semitone from E3
-
-double childSeconds()
-{
-    rusage u {};
-    getrusage (RUSAGE_CHILDREN, &u);
-    return (double) u.ru_utime.tv_sec + (double) u.ru_utime.tv_usec * 1.0e-6
-         + (double) u.ru_stime.tv_sec + (double) u.ru_stime.tv_usec * 1.0e-6;
-}
 
 const SampleBank& embeddedBank()
 {
@@ -121,8 +123,8 @@ void blockSizeSweep (double seconds)
 {
     const int sizes[] = { 16, 32, 64, 128, 256, 512, 1024, 4096 };
     struct Row { const char* name; Setting setting; const char* label; };
-    const Row rows[] = { { "ORGAN", { 4, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { 4, 25.0f, 64 }, "drift 25, wheel 64" },
-                         { "RHODES", { 7, 0.0f, 0 }, "drift 0, wheel 0" }, { "RHODES", { 7, 25.0f, 64 }, "drift 25, wheel 64" } };
+    const Row rows[] = { { "ORGAN", { organ, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { organ, 25.0f, 64 }, "drift 25, wheel 64" },
+                         { "RHODES", { rhodes, 0.0f, 0 }, "drift 0, wheel 0" }, { "RHODES", { rhodes, 25.0f, 64 }, "drift 25, wheel 64" } };
 
     std::printf ("\nrealtime factor by block size (least CPU of three runs of %.0f s, %d held notes)\n%-7s %-19s", seconds, numNotes, "", "setting");
     for (auto size : sizes)
@@ -150,9 +152,9 @@ void blockSizeSweep (double seconds)
 void timeBreakdown (double seconds)
 {
     struct Row { const char* name; Setting setting; const char* label; };
-    const Row rows[] = { { "ORGAN", { 4, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { 4, 25.0f, 64 }, "drift 25, wheel 64" },
-                         { "CHANT", { 6, 25.0f, 64 }, "drift 25, wheel 64" }, { "RHODES", { 7, 25.0f, 64 }, "drift 25, wheel 64" },
-                         { "BAGPIPES", { 0, 25.0f, 0, true }, "drift 25, drone on" } };
+    const Row rows[] = { { "ORGAN", { organ, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { organ, 25.0f, 64 }, "drift 25, wheel 64" },
+                         { "CHANT", { chant, 25.0f, 64 }, "drift 25, wheel 64" }, { "RHODES", { rhodes, 25.0f, 64 }, "drift 25, wheel 64" },
+                         { "BAGPIPES", { bagpipes, 25.0f, 0, true }, "drift 25, drone on" } };
     const int sizes[] = { 32, 512 };
 
     std::printf ("\nwhere the time goes (least CPU of three runs of %.0f s, %d held notes; %% of the whole block)\n", seconds, numNotes);
@@ -175,48 +177,130 @@ void timeBreakdown (double seconds)
     }
 }
 
-juce::File writeMidiFile (int program, int modWheel, double seconds)
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+// fluidsynth with the SoundFont loaded once, before anything is timed, rendering on the calling
+// thread (one core) so that the thread's CPU time is all it spends.
+class Fluidsynth
 {
-    juce::MidiMessageSequence track;
-    track.addEvent (juce::MidiMessage::programChange (1, program), 0.0);
-    track.addEvent (juce::MidiMessage::controllerEvent (1, 1, modWheel), 0.0);
-    const auto ticks = seconds * 2.0 * 960.0;   // 120 bpm
-    for (int n = 0; n < numNotes; ++n)
+public:
+    explicit Fluidsynth (const juce::String& soundFont)
     {
-        track.addEvent (juce::MidiMessage::noteOn (1, firstNote + 2 * n, (juce::uint8) 100), 0.0);
-        track.addEvent (juce::MidiMessage::noteOff (1, firstNote + 2 * n), ticks);
+        fluid_settings_setnum (settings, "synth.sample-rate", rate);
+        fluid_settings_setint (settings, "synth.cpu-cores", 1);
+        fluid_settings_setint (settings, "synth.chorus.active", 0);
+        fluid_settings_setint (settings, "synth.reverb.active", 1);
+        synth = new_fluid_synth (settings);
+        loaded = synth != nullptr && fluid_synth_sfload (synth, soundFont.toRawUTF8(), 1) != FLUID_FAILED;
     }
-    juce::MidiFile file;
-    file.setTicksPerQuarterNote (960);
-    file.addTrack (track);
 
-    auto result = juce::File::createTempFile (".mid");
-    juce::FileOutputStream out (result);
-    file.writeTo (out);
-    return result;
+    ~Fluidsynth()
+    {
+        if (synth != nullptr)
+            delete_fluid_synth (synth);
+        delete_fluid_settings (settings);
+    }
+
+    bool isLoaded() const { return loaded; }
+
+    // Silences the synth and strikes the 16 notes on a General MIDI program.
+    void start (int program, int modWheel)
+    {
+        fluid_synth_system_reset (synth);
+        fluid_synth_program_change (synth, 0, program);
+        fluid_synth_cc (synth, 0, 1, modWheel);
+        for (int n = 0; n < numNotes; ++n)
+            fluid_synth_noteon (synth, 0, firstNote + 2 * n, 100);
+    }
+
+    void render (int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+            fluid_synth_write_float (synth, defaultBlock, left.data(), 0, 1, right.data(), 0, 1);
+    }
+
+private:
+    fluid_settings_t* settings = new_fluid_settings();
+    fluid_synth_t* synth = nullptr;
+    bool loaded = false;
+    std::vector<float> left = std::vector<float> (defaultBlock), right = std::vector<float> (defaultBlock);
+};
+#endif
+
+// The General MIDI program closest to each sampled instrument; fluidsynth's sustained program.
+struct GeneralMidi { Instrument instrument; int program; };
+constexpr GeneralMidi closestPrograms[] = { { bagpipes, 109 }, { recorder, 74 }, { harp, 46 },
+                                            { guitar, 24 },    { organ, 19 },    { horn, 60 } };
+constexpr int sustainedProgram = 19;
+
+int closestProgram (Instrument instrument)
+{
+    for (const auto& row : closestPrograms)
+        if (row.instrument == instrument)
+            return row.program;
+    return -1;
 }
 
-// CPU seconds fluidsynth spends rendering `seconds` of the notes, its start-up (loading the
-// SoundFont) taken out by subtracting a one-second render, each the least of three runs; negative if
-// it cannot run.
-double renderFluidsynth (const juce::String& soundFont, int program, int modWheel, double seconds)
+// One of the renderers compared: starts the 16 notes afresh, then renders on, a number of blocks
+// of 512 at a time.
+struct Player
 {
-    const auto run = [&] (double length) {
-        const auto midiFile = writeMidiFile (program, modWheel, length);
-        const auto wav = juce::File::createTempFile (".wav");
-        const auto command = "fluidsynth -ni -q -F '" + wav.getFullPathName() + "' -r 44100 -o synth.chorus.active=0 "
-                             "-o synth.reverb.active=1 '" + soundFont + "' '" + midiFile.getFullPathName() + "' > /dev/null 2>&1";
-        const auto before = childSeconds();
-        const auto status = std::system (command.toRawUTF8());
-        const auto spent = childSeconds() - before;
-        midiFile.deleteFile();
-        wav.deleteFile();
-        return status == 0 ? spent : -1.0;
-    };
+    std::function<void()> start;
+    std::function<void (int blocks)> render;
+};
 
-    const auto full = leastOfThree ([&] { return run (seconds); });
-    const auto startUp = leastOfThree ([&] { return run (1.0); });
-    return (full < 0.0 || startUp < 0.0) ? -1.0 : (full - startUp) * seconds / (seconds - 1.0);
+Player ourPlayer (const Setting& setting)
+{
+    struct State
+    {
+        std::unique_ptr<Engine> engine;
+        EngineParameters parameters;
+        juce::AudioBuffer<float> buffer { 2, defaultBlock };
+        juce::MidiBuffer midi;
+    };
+    auto state = std::make_shared<State>();
+    return { [state, setting] {
+                state->engine = startEngine (setting, state->parameters, defaultBlock);
+                state->midi = heldNotes (setting.modWheel);
+            },
+             [state] (int blocks) {
+                 for (int b = 0; b < blocks; ++b)
+                 {
+                     state->engine->process (state->buffer, state->midi, state->parameters, true);
+                     state->midi.clear();
+                 }
+             } };
+}
+
+// CPU seconds each player takes to render `seconds` of its notes, the players side by side: they
+// take turns at slices of 128 blocks (1.5 s of sound), so that a busy spell of the shared machine
+// falls on all of them alike rather than on whichever ran then. Three times over from a fresh
+// start, keeping each slice's least time.
+std::vector<double> renderSideBySide (const std::vector<Player>& players, double seconds)
+{
+    constexpr int sliceBlocks = 128;
+    const auto blocks = (int) (seconds * rate / defaultBlock);
+    const auto numSlices = (blocks + sliceBlocks - 1) / sliceBlocks;
+    std::vector<std::vector<double>> least (players.size(), std::vector<double> ((size_t) numSlices, 1.0e9));
+
+    for (int run = 0; run < 3; ++run)
+    {
+        for (const auto& player : players)
+            player.start();
+        for (int slice = 0; slice < numSlices; ++slice)
+        {
+            for (size_t p = 0; p < players.size(); ++p)
+            {
+                const auto start = bench::threadSeconds();
+                players[p].render (std::min (sliceBlocks, blocks - slice * sliceBlocks));
+                least[p][(size_t) slice] = std::min (least[p][(size_t) slice], bench::threadSeconds() - start);
+            }
+        }
+    }
+
+    std::vector<double> totals;
+    for (const auto& slices : least)
+        totals.push_back (std::accumulate (slices.begin(), slices.end(), 0.0));
+    return totals;
 }
 } // namespace
 
@@ -226,42 +310,50 @@ int main (int argc, char** argv)
     const juce::String soundFont = argc > 2 ? argv[2] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     const juce::String only = argc > 3 ? argv[3] : "";
 
-    struct Row { const char* name; int instrument; int program; };
-    const Row rows[] = { { "BAGPIPES", 0, 109 }, { "RECORDER", 1, 74 }, { "HARP", 2, 46 },
-                         { "GUITAR", 3, 24 },    { "ORGAN", 4, 19 },    { "HORN", 5, 60 },
-                         { "CHANT", 6, -1 },     { "RHODES", 7, -1 } };
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+    // Two synths, for the program closest to the row's and the sustained one, which share the
+    // SoundFont's samples.
+    Fluidsynth fluid (soundFont), sustainedFluid (soundFont);
+    if (! fluid.isLoaded())
+        std::printf ("fluidsynth could not load %s: no comparison\n", soundFont.toRawUTF8());
+#else
+    std::printf ("built without libfluidsynth (Debian: libfluidsynth-dev): no comparison with fluidsynth\n");
+#endif
 
     std::printf ("%.0f s at 44100 Hz, block %d, %d held notes; fluidsynth: %s\n\n", seconds, defaultBlock, numNotes, soundFont.toRawUTF8());
     std::printf ("%-9s %-20s %9s %13s %12s %11s %15s\n", "", "setting", "realtime", "ns/voice-smp", "fluid same", "ours/same",
                  "ours/sustained");
 
     const auto voiceSamples = seconds * rate * numNotes;
-    constexpr int sustainedProgram = 19;
-    double sustained[128] = {};   // fluidsynth's CPU seconds by mod-wheel value, measured once each
-    const auto report = [&] (const Row& row, const char* setting, float drift, int wheel) {
-        if (only.isNotEmpty() && only != row.name)
+    const auto report = [&] (const InstrumentRow& row, const char* setting, float drift, int wheel) {
+        if (only.isNotEmpty() && only != "table" && only != row.name)
             return;
-        const auto ours = leastOfThree ([&] { return renderEngine ({ row.instrument, drift, wheel }, seconds); });
-        std::printf ("%-9s %-20s %8.1fx %13.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
-        if (row.program >= 0)
+        const auto program = closestProgram (row.id);
+        std::vector<Player> players { ourPlayer ({ row.id, drift, wheel }) };
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+        if (program >= 0 && fluid.isLoaded() && sustainedFluid.isLoaded())
         {
-            const auto fluid = renderFluidsynth (soundFont, row.program, wheel, seconds);
-            if (sustained[wheel] <= 0.0)
-                sustained[wheel] = renderFluidsynth (soundFont, sustainedProgram, wheel, seconds);
-
-            if (fluid > 0.0 && sustained[wheel] > 0.0)
-                std::printf (" %11.1fx %10.2fx %14.2fx", seconds / fluid, fluid / ours, sustained[wheel] / ours);
-            else
-                std::printf (" %12s %11s %15s", "n/a", "n/a", "n/a");
+            players.push_back ({ [&, program, wheel] { fluid.start (program, wheel); }, [&] (int blocks) { fluid.render (blocks); } });
+            players.push_back ({ [&, wheel] { sustainedFluid.start (sustainedProgram, wheel); },
+                                 [&] (int blocks) { sustainedFluid.render (blocks); } });
         }
+#endif
+        const auto times = renderSideBySide (players, seconds);
+        const auto ours = times[0];
+
+        std::printf ("%-9s %-20s %8.1fx %13.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
+        if (times.size() == 3)
+            std::printf (" %11.1fx %10.2fx %14.2fx", seconds / times[1], times[1] / ours, times[2] / ours);
+        else if (program >= 0)
+            std::printf (" %12s %11s %15s", "n/a", "n/a", "n/a");
         std::printf ("\n");
         std::fflush (stdout);
     };
 
-    for (const auto& row : rows)
-        if (row.program >= 0)
+    for (const auto& row : instrumentTable)
+        if (row.kind == InstrumentKind::sampled)
             report (row, "drift 0, wheel 0", 0.0f, 0);
-    for (const auto& row : rows)
+    for (const auto& row : instrumentTable)
         report (row, "drift 25, wheel 64", 25.0f, 64);
 
     if (only.isEmpty())

@@ -300,11 +300,8 @@ const SampleZone* findZoneInSet (const ZoneSet& set, int note) noexcept
 
 const SampleZone* SampleBank::findZone (int instrument, int note) const noexcept
 {
-    if (isSynthesised (instrument))
-        return nullptr;
-
-    const auto setIndex = (instrument >= 0 && instrument < numSampledInstruments) ? instrument : bagpipes;
-    return findZoneInSet (zoneSets[setIndex], note);
+    const auto set = zoneSetOf (instrument);
+    return set == noZones ? nullptr : findZoneInSet (zoneSets[set], note);
 }
 
 #define KESTRUNE_ROW(id, root) SampleRow { BinaryData::id, BinaryData::id##Size, root }
@@ -405,16 +402,39 @@ struct EmbeddedSlot
     char* back (const SampleArena& arena) const noexcept { return reinterpret_cast<char*> (floats (arena) + room) - bytes(); }
 };
 
-template <size_t N>
-void addSet (std::vector<EmbeddedSlot>& slots, ZoneSet& set, const SampleRow (&table)[N])
+// The files of each zone set, in the order of the sets.
+struct ZoneSetFiles
+{
+    ZoneSetId id;
+    const SampleRow* rows;
+    size_t numRows;
+};
+
+#define KESTRUNE_SET(id, table) ZoneSetFiles { id, table, std::size (table) }
+
+constexpr ZoneSetFiles zoneSetFiles[] = {
+    KESTRUNE_SET (chanterZones, bagpipeTable), KESTRUNE_SET (recorderZones, recorderTable),
+    KESTRUNE_SET (harpZones, harpTable),       KESTRUNE_SET (guitarZones, guitarTable),
+    KESTRUNE_SET (organZones, organTable),     KESTRUNE_SET (hornZones, hornTable),
+};
+
+#undef KESTRUNE_SET
+
+constexpr bool zoneSetFilesInOrder() noexcept
+{
+    for (int i = 0; i < (int) std::size (zoneSetFiles); ++i)
+        if (zoneSetFiles[i].id != i || zoneSetFiles[i].numRows > (size_t) maxZonesPerSet)
+            return false;
+    return (int) std::size (zoneSetFiles) == numZoneSets;
+}
+
+static_assert (zoneSetFilesInOrder(), "one list of files per zone set, in the sets' order, each fitting a set");
+
+void addSet (std::vector<EmbeddedSlot>& slots, ZoneSet& set, const ZoneSetFiles& files)
 {
     set.numZones = 0;
-    for (const auto& row : table)
-    {
-        if (set.numZones >= maxZonesPerSet)
-            break;
-        slots.push_back ({ &set.zones[set.numZones++], row });
-    }
+    for (size_t i = 0; i < files.numRows; ++i)
+        slots.push_back ({ &set.zones[set.numZones++], files.rows[i] });
 }
 
 // Copies every file into the back of its room in the arena. The kernel copies the pages of the
@@ -451,13 +471,9 @@ bool copyFilesIntoArena (const std::vector<EmbeddedSlot>& slots, const SampleAre
 void loadEmbeddedBank (SampleBank& bank)
 {
     std::vector<EmbeddedSlot> slots;
-    slots.reserve (numSampledInstruments * maxZonesPerSet + 2);
-    addSet (slots, bank.zoneSets[bagpipes], bagpipeTable);
-    addSet (slots, bank.zoneSets[guitar], guitarTable);
-    addSet (slots, bank.zoneSets[harp], harpTable);
-    addSet (slots, bank.zoneSets[recorder], recorderTable);
-    addSet (slots, bank.zoneSets[organ], organTable);
-    addSet (slots, bank.zoneSets[horn], hornTable);
+    slots.reserve (numZoneSets * maxZonesPerSet + 2);
+    for (const auto& files : zoneSetFiles)
+        addSet (slots, bank.zoneSets[files.id], files);
     slots.push_back ({ &bank.droneLow, KESTRUNE_ROW (drone_G2_1_wav, 43) });
     slots.push_back ({ &bank.droneHigh, KESTRUNE_ROW (drone_G3_3_wav, 55) });
 

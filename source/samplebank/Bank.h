@@ -32,18 +32,19 @@ private:
     size_t count = 0, mappedBytes = 0;
 };
 
-// Every recording the instrument plays: one zone set per sampled instrument and the two drone reeds.
+// Every recording the instrument plays: the zone sets the sampled instruments play and the two
+// drone reeds.
 // Plain data: the embedded loader fills it once, and tests fill it with small synthetic zones.
 // The embedded loader's zones refer into the bank's arena rather than owning their floats, which
 // is why a bank moves but does not copy (a copied AudioBuffer would still point into the arena).
 struct SampleBank
 {
-    ZoneSet zoneSets[numSampledInstruments];
+    ZoneSet zoneSets[numZoneSets];
     SampleZone droneLow, droneHigh;
     SampleArena arena;
 
-    // The zone a note of `instrument` plays: the nearest loaded root of its set; null for CHANT and
-    // RHODES. An index outside 0-7 plays the chanter set.
+    // The zone a note of `instrument` plays: the nearest loaded root of its row's set; null for the
+    // synthesised instruments. An index outside the instrument table plays the chanter set.
     const SampleZone* findZone (int instrument, int note) const noexcept;
 };
 

@@ -2,10 +2,10 @@
 
 #include <iterator>
 
-// The eight instruments, one row each, in the order of the "instrument" parameter's choices. Every
-// list of instruments (the parameter's choices, the engine's renderer, the editor's buttons, the
-// tests' loops) is read from this table. The sampled ones come first: their index is also the
-// index of their zone set in the bank.
+// The eight instruments, one row each, in the order of the "instrument" parameter's choices (a saved
+// project stores the index, so a new instrument goes at the end). Every list of instruments (the
+// parameter's choices, the engine's renderer, the editor's buttons, the tests' loops) is read from
+// this table.
 enum Instrument : int
 {
     bagpipes,
@@ -19,6 +19,19 @@ enum Instrument : int
     numInstruments
 };
 
+// The bank's sets of recordings. A sampled instrument plays one of them; two may share a set.
+enum ZoneSetId : int
+{
+    noZones = -1,
+    chanterZones,
+    recorderZones,
+    harpZones,
+    guitarZones,
+    organZones,
+    hornZones,
+    numZoneSets
+};
+
 // A recording played back, or one of the two synthesised voices.
 enum class InstrumentKind { sampled, chant, rhodes };
 
@@ -30,19 +43,20 @@ struct InstrumentRow
     Instrument id;
     const char* name;   // the parameter's choice, as hosts list it
     InstrumentKind kind;
+    ZoneSetId zoneSet;  // what a sampled instrument plays; noZones for the synthesised ones
     bool hasDrone;      // the two-reed drone sounds under it
     ModWheel modWheel;
 };
 
 constexpr InstrumentRow instrumentTable[] = {
-    { bagpipes, "BAGPIPES", InstrumentKind::sampled, true,  ModWheel::trill },
-    { recorder, "RECORDER", InstrumentKind::sampled, false, ModWheel::trill },
-    { harp,     "HARP",     InstrumentKind::sampled, false, ModWheel::trill },
-    { guitar,   "GUITAR",   InstrumentKind::sampled, false, ModWheel::trill },
-    { organ,    "ORGAN",    InstrumentKind::sampled, false, ModWheel::trill },
-    { horn,     "HORN",     InstrumentKind::sampled, false, ModWheel::trill },
-    { chant,    "CHANT",    InstrumentKind::chant,   false, ModWheel::trill },
-    { rhodes,   "RHODES",   InstrumentKind::rhodes,  false, ModWheel::tremoloAndTrill },
+    { bagpipes, "BAGPIPES", InstrumentKind::sampled, chanterZones,  true,  ModWheel::trill },
+    { recorder, "RECORDER", InstrumentKind::sampled, recorderZones, false, ModWheel::trill },
+    { harp,     "HARP",     InstrumentKind::sampled, harpZones,     false, ModWheel::trill },
+    { guitar,   "GUITAR",   InstrumentKind::sampled, guitarZones,   false, ModWheel::trill },
+    { organ,    "ORGAN",    InstrumentKind::sampled, organZones,    false, ModWheel::trill },
+    { horn,     "HORN",     InstrumentKind::sampled, hornZones,     false, ModWheel::trill },
+    { chant,    "CHANT",    InstrumentKind::chant,   noZones,       false, ModWheel::trill },
+    { rhodes,   "RHODES",   InstrumentKind::rhodes,  noZones,       false, ModWheel::tremoloAndTrill },
 };
 
 namespace instrumentTableChecks
@@ -55,36 +69,31 @@ constexpr bool rowsInEnumOrder() noexcept
     return (int) std::size (instrumentTable) == numInstruments;
 }
 
-constexpr int countSampled() noexcept
+constexpr bool sampledRowsHaveZones() noexcept
 {
-    int n = 0;
-    while (n < numInstruments && instrumentTable[n].kind == InstrumentKind::sampled)
-        ++n;
-    return n;
-}
-
-constexpr bool sampledComeFirst() noexcept
-{
-    for (int i = countSampled(); i < numInstruments; ++i)
-        if (instrumentTable[i].kind == InstrumentKind::sampled)
+    for (const auto& row : instrumentTable)
+        if ((row.kind == InstrumentKind::sampled) != (row.zoneSet >= 0 && row.zoneSet < numZoneSets))
             return false;
     return true;
 }
 } // namespace instrumentTableChecks
 
 static_assert (instrumentTableChecks::rowsInEnumOrder(), "one row per instrument, in the enum's order");
-static_assert (instrumentTableChecks::sampledComeFirst(), "zone sets are indexed by instrument");
-
-constexpr int numSampledInstruments = instrumentTableChecks::countSampled();
+static_assert (instrumentTableChecks::sampledRowsHaveZones(), "a sampled instrument plays a zone set, a synthesised one none");
 
 constexpr bool isInstrument (int instrument) noexcept { return instrument >= 0 && instrument < numInstruments; }
 
-// Outside the table an index plays as sampled, from the bank's first zone set.
+// Outside the table an index plays as sampled, from the chanter's set.
 constexpr InstrumentKind kindOf (int instrument) noexcept
 {
     return isInstrument (instrument) ? instrumentTable[instrument].kind : InstrumentKind::sampled;
 }
 
 constexpr bool isSynthesised (int instrument) noexcept { return kindOf (instrument) != InstrumentKind::sampled; }
+
+constexpr ZoneSetId zoneSetOf (int instrument) noexcept
+{
+    return isInstrument (instrument) ? instrumentTable[instrument].zoneSet : chanterZones;
+}
 
 constexpr bool hasDrone (int instrument) noexcept { return isInstrument (instrument) && instrumentTable[instrument].hasDrone; }

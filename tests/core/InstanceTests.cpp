@@ -100,7 +100,7 @@ TEST (Instances, EachRendersWhatItRendersAlone)
 TEST (Instances, ShareOneBankFreedWithTheLastInstance)
 {
     const auto organSum = [] (const SampleBank& bank) {
-        const auto& zone = bank.zoneSets[4].zones[10];
+        const auto& zone = bank.zoneSets[organZones].zones[10];
         double sum = 0.0;
         for (int i = 0; i < zone.buffer.getNumSamples(); ++i)
             sum += std::abs (zone.buffer.getSample (0, i));
@@ -116,7 +116,7 @@ TEST (Instances, ShareOneBankFreedWithTheLastInstance)
         held = sharedEmbeddedBank();
         EXPECT_EQ (held.lock().get(), &a.getSampleBank());
 
-        const auto& chanter = a.getSampleBank().zoneSets[0];
+        const auto& chanter = a.getSampleBank().zoneSets[chanterZones];
         ASSERT_EQ (chanter.numZones, 13);
         EXPECT_TRUE (chanter.zones[0].loaded);
         EXPECT_TRUE (a.getSampleBank().droneHigh.loaded);
@@ -125,8 +125,8 @@ TEST (Instances, ShareOneBankFreedWithTheLastInstance)
     EXPECT_TRUE (held.expired());
 
     KestruneProcessor c;
-    ASSERT_EQ (c.getSampleBank().zoneSets[4].numZones, 11);
-    ASSERT_TRUE (c.getSampleBank().zoneSets[4].zones[10].loaded);
+    ASSERT_EQ (c.getSampleBank().zoneSets[organZones].numZones, 11);
+    ASSERT_TRUE (c.getSampleBank().zoneSets[organZones].zones[10].loaded);
     EXPECT_GT (firstSum, 100.0);
     EXPECT_EQ (organSum (c.getSampleBank()), firstSum);
 }

@@ -183,7 +183,7 @@ TEST (State, AcceptedDocumentsFallBackPerParameter)
 
     EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("release")->load(), 3.0f);
     EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("attack")->load(), 0.001f);
-    EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("instrument")->load(), 7.0f);
+    EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("instrument")->load(), numInstruments - 1.0f);
     EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("droneVol")->load(), 50.0f);
     EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("brightness")->load(), 70.0f);
     EXPECT_FLOAT_EQ (p.parameters.getRawParameterValue ("focusMode")->load(), 0.0f);

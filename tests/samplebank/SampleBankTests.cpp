@@ -29,7 +29,7 @@ protected:
     // The set index that holds `zone`, or -1 (a drone, or not in any set).
     static int setOf (const SampleZone* zone)
     {
-        for (int s = 0; s < 6; ++s)
+        for (int s = 0; s < numZoneSets; ++s)
             if (zone >= bank->zoneSets[s].zones && zone < bank->zoneSets[s].zones + maxZonesPerSet)
                 return s;
         return -1;
@@ -90,7 +90,7 @@ TEST_F (EmbeddedBank, FindZoneTakesNearestLoadedRootAndEarlierSlotOnTies)
         { 7, 0, none, none },
         { 7, 127, none, none },
         { -1, 54, 0, 53 },    // out-of-range instruments play the chanter set
-        { 8, 62, 0, 55 },
+        { numInstruments, 62, 0, 55 },
         { 99, 63, 0, 69 },
     };
 
@@ -109,10 +109,25 @@ TEST_F (EmbeddedBank, FindZoneTakesNearestLoadedRootAndEarlierSlotOnTies)
     }
 }
 
+// Each instrument plays the set its row names, whatever its place in the table; a synthesised
+// one plays none.
+TEST_F (EmbeddedBank, EveryInstrumentPlaysItsRowsZoneSet)
+{
+    for (const auto& row : instrumentTable)
+    {
+        const auto* zone = bank->findZone (row.id, 64);
+        if (row.zoneSet == noZones)
+            EXPECT_EQ (zone, nullptr) << row.name;
+        else
+            EXPECT_EQ (setOf (zone), row.zoneSet) << row.name;
+    }
+}
+
 TEST_F (EmbeddedBank, ConstructionLoadsEverySlotAndBothDrones)
 {
     const int expectedSizes[] = { 13, 17, 20, 24, 11, 2 };
-    for (int s = 0; s < 6; ++s)
+    static_assert (std::size (expectedSizes) == numZoneSets);
+    for (int s = 0; s < numZoneSets; ++s)
     {
         SCOPED_TRACE (testing::Message() << "set " << s);
         const auto& set = bank->zoneSets[s];
@@ -238,7 +253,7 @@ TEST_F (EmbeddedBank, ReloadedAndMovedBankKeepsEveryRecording)
     const SampleBank moved (std::move (*reloaded));
     reloaded.reset();
 
-    for (int s = 0; s < numSampledInstruments; ++s)
+    for (int s = 0; s < numZoneSets; ++s)
     {
         ASSERT_EQ (moved.zoneSets[s].numZones, bank->zoneSets[s].numZones);
         for (int i = 0; i < bank->zoneSets[s].numZones; ++i)
