@@ -10,7 +10,7 @@ namespace fuzz
 struct Options
 {
     double seconds = 10.0;          // stop after this long...
-    std::int64_t blocks = 0;        // ...or after this many blocks, when not 0
+    std::int64_t blocks = 0;        // ...or once every door has taken this many inputs, when not 0
     std::uint64_t seed = 1;
     std::string replay;             // a file holding one input to run instead of fuzzing
 };

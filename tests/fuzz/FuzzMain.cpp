@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
 #include <thread>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
@@ -126,7 +127,16 @@ int main (int argc, char** argv)
     std::thread (fuzz::watchdog).detach();
 
     juce::ScopedJuceInitialiser_GUI juce;
-    const auto figures = state ? fuzz::runStateFuzzer (options) : fuzz::runMidiFuzzer (options);
+    fuzz::Figures figures;
+    try
+    {
+        figures = state ? fuzz::runStateFuzzer (options) : fuzz::runMidiFuzzer (options);
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf (stderr, "kestrune_fuzz: %s\n", e.what());
+        return 2;
+    }
 
     std::printf ("fuzz %s: %lld blocks in %.1f s (%.0f blocks/s), slowest block %.2f ms CPU, seed %llu, %lld findings\n",
                  argv[1], (long long) figures.blocks, figures.seconds,
