@@ -29,6 +29,9 @@ void setCurrentInput (const void* data, size_t size) noexcept;
 void blockStarted() noexcept;
 void blockFinished() noexcept;
 
+// A line on stderr once a minute with the inputs taken so far, for runs of hours.
+void reportProgress (const char* fuzzer, std::int64_t inputs, double seconds) noexcept;
+
 // CPU time this thread has used, in milliseconds: a loaded machine does not make a block look slow.
 double threadCpuMs() noexcept;
 

@@ -87,6 +87,16 @@ void blockFinished() noexcept
     ++blocksDone;
 }
 
+void reportProgress (const char* fuzzer, std::int64_t inputs, double seconds) noexcept
+{
+    static double next = 60.0;
+    if (seconds < next)
+        return;
+    next = seconds + 60.0;
+    std::fprintf (stderr, "fuzz %s: %lld inputs through every door after %.0f s (%.0f a second)\n", fuzzer, (long long) inputs, seconds,
+                  (double) inputs / seconds);
+}
+
 double threadCpuMs() noexcept
 {
     timespec ts {};

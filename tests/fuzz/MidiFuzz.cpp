@@ -249,6 +249,7 @@ Figures runMidiFuzzer (const Options& options)
     while (figures.findings == 0 && (! counted || figures.blocks < options.blocks || files < options.blocks)
            && elapsed() < options.seconds)
     {
+        reportProgress ("midi", std::min (figures.blocks, files), elapsed());
         const bool blocksDone = counted && figures.blocks >= options.blocks;
         if (! blocksDone)
         {

@@ -568,6 +568,7 @@ Figures runStateFuzzer (const Options& options)
     // The first finding ends the run, with its block kept for --replay.
     while (figures.findings == 0 && (limit == 0 || figures.blocks < limit) && (! options.replay.empty() || elapsed() < options.seconds))
     {
+        reportProgress ("state", figures.blocks, elapsed());
         Case c;
         if (options.replay.empty())
         {
