@@ -671,12 +671,12 @@ Figures runStateFuzzer (const Options& options)
 
         // The block as a whole VST3 component state through the bundle's own wrapper: the plug-in
         // inside must end up as one handed exactly the bytes a sound wrapper hands on. A replayed
-        // file goes in as it is, read whole and then in small pieces.
+        // file goes in as it is, read in small pieces and then whole.
         std::vector<ComponentInput> inputs;
         if (options.replay.empty())
             inputs.push_back (asComponentState (c, rng));
         else
-            inputs = { { c.block, {} }, { c.block, { true, std::nullopt, 5 } } };
+            inputs = { { c.block, { true, std::nullopt, 5 } }, { c.block, {} } };
 
         for (const auto& in : inputs)
         {
