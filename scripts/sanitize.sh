@@ -26,9 +26,7 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRU
   -DKESTRUNE_LV2=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
 
 if [ "$MODE" = --build ]; then
-  # The VST3 bundle's manifest helper, run by the build, carries the sanitizer too: what it leaves
-  # allocated when it exits is none of the plug-in's business.
-  ASAN_OPTIONS=detect_leaks=0 cmake --build "$BUILD" -j"$JOBS" --target "${@:3}"
+  cmake --build "$BUILD" -j"$JOBS" --target "${@:3}"
   exit 0
 fi
 
