@@ -49,7 +49,8 @@ public:
         auto n = std::min<std::int64_t> (std::max (numBytes, 0), (std::int64_t) bytes.size() - position);
         if (style.chunk > 0)
             n = std::min<std::int64_t> (n, style.chunk);
-        std::memcpy (buffer, bytes.data() + position, (size_t) n);
+        if (n > 0)
+            std::memcpy (buffer, bytes.data() + position, (size_t) n);
         position += n;
         if (numBytesRead != nullptr)
             *numBytesRead = (int32) n;
