@@ -10,7 +10,7 @@ namespace fuzz
 struct Options
 {
     double seconds = 10.0;          // stop after this long...
-    std::int64_t blocks = 0;        // ...or after this many blocks, when not 0
+    std::int64_t blocks = 0;        // ...or once every door has taken this many inputs, when not 0
     std::uint64_t seed = 1;
     std::string replay;             // a file holding one input to run instead of fuzzing
 };
@@ -28,6 +28,9 @@ struct Figures
 void setCurrentInput (const void* data, size_t size) noexcept;
 void blockStarted() noexcept;
 void blockFinished() noexcept;
+
+// A line on stderr once a minute with the inputs taken so far, for runs of hours.
+void reportProgress (const char* fuzzer, std::int64_t inputs, double seconds) noexcept;
 
 // CPU time this thread has used, in milliseconds: a loaded machine does not make a block look slow.
 double threadCpuMs() noexcept;

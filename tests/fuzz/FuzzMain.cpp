@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
 #include <thread>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
@@ -86,6 +87,16 @@ void blockFinished() noexcept
     ++blocksDone;
 }
 
+void reportProgress (const char* fuzzer, std::int64_t inputs, double seconds) noexcept
+{
+    static double next = 60.0;
+    if (seconds < next)
+        return;
+    next = seconds + 60.0;
+    std::fprintf (stderr, "fuzz %s: %lld inputs through every door after %.0f s (%.0f a second)\n", fuzzer, (long long) inputs, seconds,
+                  (double) inputs / seconds);
+}
+
 double threadCpuMs() noexcept
 {
     timespec ts {};
@@ -126,7 +137,16 @@ int main (int argc, char** argv)
     std::thread (fuzz::watchdog).detach();
 
     juce::ScopedJuceInitialiser_GUI juce;
-    const auto figures = state ? fuzz::runStateFuzzer (options) : fuzz::runMidiFuzzer (options);
+    fuzz::Figures figures;
+    try
+    {
+        figures = state ? fuzz::runStateFuzzer (options) : fuzz::runMidiFuzzer (options);
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf (stderr, "kestrune_fuzz: %s\n", e.what());
+        return 2;
+    }
 
     std::printf ("fuzz %s: %lld blocks in %.1f s (%.0f blocks/s), slowest block %.2f ms CPU, seed %llu, %lld findings\n",
                  argv[1], (long long) figures.blocks, figures.seconds,

@@ -90,8 +90,8 @@ void variableLength (std::vector<juce::uint8>& out, juce::uint32 value)
     do
         groups[n++] = (juce::uint8) (value & 0x7f);
     while ((value >>= 7) != 0 && n < 4);
-    while (n > 0)
-        out.push_back ((juce::uint8) (groups[--n] | (n > 0 ? 0x80 : 0)));
+    while (--n >= 0)
+        out.push_back ((juce::uint8) (groups[n] | (n > 0 ? 0x80 : 0)));
 }
 
 void bigEndian (std::vector<juce::uint8>& out, juce::uint32 value, int bytes)
@@ -243,61 +243,70 @@ Figures runMidiFuzzer (const Options& options)
     const auto start = juce::Time::getMillisecondCounterHiRes();
     const auto elapsed = [&] { return (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0; };
 
-    while (figures.findings == 0 && (options.blocks == 0 || figures.blocks < options.blocks) && elapsed() < options.seconds)
+    // A count of blocks is a count for each door: once the processor has had its blocks, whole files
+    // follow until the host's reader has had as many.
+    const auto counted = options.blocks > 0;
+    while (figures.findings == 0 && (! counted || figures.blocks < options.blocks || files < options.blocks)
+           && elapsed() < options.seconds)
     {
-        if (figures.blocks == segmentEnd)
+        reportProgress ("midi", std::min (figures.blocks, files), elapsed());
+        const bool blocksDone = counted && figures.blocks >= options.blocks;
+        if (! blocksDone)
         {
-            rate = rng.chance (70) ? commonRates[rng.below ((int) std::size (commonRates))] : 8000.0 + rng.unit() * 376000.0;
-            prepared = rng.chance (60) ? maxBlock : rng.between (1, maxBlock);
-            processor.releaseResources();
-            processor.prepareToPlay (rate, prepared);
-            segmentEnd += rng.between (20, 400);
-            ++rateChanges;
-        }
-
-        const int numSamples = blockSize (rng, prepared);
-        buffer.setSize (2, numSamples, false, false, true);
-        for (int ch = 0; ch < 2; ++ch)
-            juce::FloatVectorOperations::fill (buffer.getWritePointer (ch), 1.0e30f, numSamples);   // must be overwritten
-
-        midi.clear();
-        const int count = eventCount (rng);
-        for (int i = 0; i < count; ++i)
-            addEvent (rng, midi, numSamples);
-        events += midi.getNumEvents();
-
-        if (rng.chance (20))
-            changeParameters (rng, processor);
-
-        setCurrentInput (midi.data.begin(), (size_t) midi.data.size());
-        blockStarted();
-        const auto cpuStart = threadCpuMs();
-        processor.processBlock (buffer, midi);
-        figures.slowestBlockMs = std::max (figures.slowestBlockMs, threadCpuMs() - cpuStart);
-        blockFinished();
-        setCurrentInput (nullptr, 0);
-
-        for (int ch = 0; ch < 2; ++ch)
-        {
-            const auto* data = buffer.getReadPointer (ch);
-            for (int i = 0; i < numSamples; ++i)
+            if (figures.blocks == segmentEnd)
             {
-                if (! std::isfinite (data[i]) || std::abs (data[i]) > 1.0e6f)
-                {
-                    ++figures.findings;
-                    std::fprintf (stderr, "fuzz midi: block %lld (seed %llu) at %.0f Hz, %d samples: sample %d of channel %d is %g\n",
-                                  (long long) figures.blocks, (unsigned long long) options.seed, rate, numSamples, i, ch, (double) data[i]);
-                    break;
-                }
-                peak = std::max (peak, std::abs (data[i]));
+                rate = rng.chance (70) ? commonRates[rng.below ((int) std::size (commonRates))] : 8000.0 + rng.unit() * 376000.0;
+                prepared = rng.chance (60) ? maxBlock : rng.between (1, maxBlock);
+                processor.releaseResources();
+                processor.prepareToPlay (rate, prepared);
+                segmentEnd += rng.between (20, 400);
+                ++rateChanges;
             }
-        }
 
-        ++figures.blocks;
-        samples += numSamples;
+            const int numSamples = blockSize (rng, prepared);
+            buffer.setSize (2, numSamples, false, false, true);
+            for (int ch = 0; ch < 2; ++ch)
+                juce::FloatVectorOperations::fill (buffer.getWritePointer (ch), 1.0e30f, numSamples);   // must be overwritten
+
+            midi.clear();
+            const int count = eventCount (rng);
+            for (int i = 0; i < count; ++i)
+                addEvent (rng, midi, numSamples);
+            events += midi.getNumEvents();
+
+            if (rng.chance (20))
+                changeParameters (rng, processor);
+
+            setCurrentInput (midi.data.begin(), (size_t) midi.data.size());
+            blockStarted();
+            const auto cpuStart = threadCpuMs();
+            processor.processBlock (buffer, midi);
+            figures.slowestBlockMs = std::max (figures.slowestBlockMs, threadCpuMs() - cpuStart);
+            blockFinished();
+            setCurrentInput (nullptr, 0);
+
+            for (int ch = 0; ch < 2; ++ch)
+            {
+                const auto* data = buffer.getReadPointer (ch);
+                for (int i = 0; i < numSamples; ++i)
+                {
+                    if (! std::isfinite (data[i]) || std::abs (data[i]) > 1.0e6f)
+                    {
+                        ++figures.findings;
+                        std::fprintf (stderr, "fuzz midi: block %lld (seed %llu) at %.0f Hz, %d samples: sample %d of channel %d is %g\n",
+                                      (long long) figures.blocks, (unsigned long long) options.seed, rate, numSamples, i, ch, (double) data[i]);
+                        break;
+                    }
+                    peak = std::max (peak, std::abs (data[i]));
+                }
+            }
+
+            ++figures.blocks;
+            samples += numSamples;
+        }
 
         // Now and then a whole file through the host program's reader instead.
-        if (figures.findings == 0 && rng.chance (4))
+        if (figures.findings == 0 && (blocksDone || rng.chance (4)))
         {
             const auto file = midiFile (rng);
             setCurrentInput (file.data(), file.size());

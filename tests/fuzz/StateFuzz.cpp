@@ -1,11 +1,14 @@
 // Saved states built the way our own look, then given the features a hostile or broken file has:
 // invalid UTF-8, DTDs and entities, processing instructions, deep nesting, base64 and repeated
 // attributes, bad character references, oversized blocks, random byte and header damage.
-// Each block also goes in as the LV2 wrapper and the Standalone's settings file carry it.
+// Each block also goes in as the LV2 wrapper and the Standalone's settings file carry it, and as a
+// whole VST3 component state (with the framework's trailer, honest or lying) through the built
+// bundle's own VST3 wrapper.
 // Every block must leave every parameter finite and inside its range within 100 ms of CPU time;
 // a block with a feature our states never have must change nothing; a block with none must load
 // exactly the values it holds; and what is saved then must restore to the same values.
 #include "Fuzz.h"
+#include "Vst3Component.h"
 
 #include "core/NumberText.h"
 #include "core/ParameterTable.h"
@@ -18,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string>
 
 namespace fuzz
@@ -379,6 +383,151 @@ void throughStandaloneSettings (KestruneProcessor& processor, const std::string&
     settings.getXmlValue ("audioSetup");
 }
 
+// The VST3 wrapper keeps Bypass in a trailer after the plug-in's own state: a zero, its private
+// data, their size and this name.
+const std::string trailerName = "JUCEPrivateData";
+
+std::vector<unsigned char> privateData (bool bypass)
+{
+    juce::MemoryOutputStream out;
+    juce::ValueTree (juce::Identifier (trailerName)).setProperty ("Bypass", bypass, nullptr).writeToStream (out);
+    return { static_cast<const unsigned char*> (out.getData()), static_cast<const unsigned char*> (out.getData()) + out.getDataSize() };
+}
+
+void appendInt64 (std::vector<unsigned char>& bytes, std::uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        bytes.push_back ((unsigned char) (v >> (8 * i)));
+}
+
+// What a sound wrapper makes of a whole component state: the bytes it hands the plug-in and the
+// Bypass its trailer sets. The trailer counts only when its size fits in the bytes present;
+// a lying one gets the plug-in nothing at all.
+struct Handover
+{
+    size_t pluginBytes = 0;
+    std::optional<bool> bypass;
+};
+
+Handover expectedHandover (const std::vector<unsigned char>& b)
+{
+    const auto n = b.size();
+    const auto overhead = trailerName.size() + 16;
+    if (n < trailerName.size() + 8 || std::memcmp (b.data() + n - trailerName.size(), trailerName.data(), trailerName.size()) != 0)
+        return { n, {} };
+
+    std::uint64_t size = 0;
+    for (int i = 0; i < 8; ++i)
+        size |= (std::uint64_t) b[n - trailerName.size() - 8 + (size_t) i] << (8 * i);
+    if (n < overhead || size > n - overhead)
+        return {};
+
+    Handover h { n - overhead - (size_t) size, {} };
+    if (size > 0)
+        h.bypass = (bool) juce::ValueTree::readFromData (b.data() + h.pluginBytes + 8, (size_t) size).getProperty ("Bypass", false);
+    return h;
+}
+
+// What a sound wrapper reads from a host's stream: all of it, or as much as the stream says it holds
+// when it gives a believable size.
+std::vector<unsigned char> expectedRead (const std::vector<unsigned char>& bytes, const StreamStyle& style)
+{
+    const auto claimed = style.reportedSize.value_or ((std::int64_t) bytes.size());
+    if (! style.sizeable || claimed <= 0 || claimed >= 100 * 1024 * 1024)
+        return bytes;
+    return { bytes.begin(), bytes.begin() + (std::ptrdiff_t) std::min<std::int64_t> (claimed, (std::int64_t) bytes.size()) };
+}
+
+struct ComponentInput
+{
+    std::vector<unsigned char> bytes;
+    StreamStyle style;
+};
+
+// The block as a host's project hands it to the VST3 component: alone or with the framework's trailer,
+// whose private data may be damaged or nested deep and whose size may lie; sometimes cut short; over
+// streams that read in pieces and claim sizes of their own.
+ComponentInput asComponentState (const Case& c, Rng& rng)
+{
+    ComponentInput in;
+    auto& b = in.bytes;
+    const int shape = rng.below (100);
+
+    if (shape < 2)
+    {
+        appendInt64 (b, (1ull << 40) + 1);   // nothing but a size and the name
+        b.insert (b.end(), trailerName.begin(), trailerName.end());
+    }
+    else
+    {
+        b = c.block;
+        if (shape >= 20)
+        {
+            std::vector<unsigned char> data;
+            const int kind = rng.below (100);
+            if (kind < 45)      data = privateData (rng.chance (50));
+            else if (kind < 55) {}
+            else if (kind < 70) { data.resize ((size_t) rng.below (64)); for (auto& x : data) x = (unsigned char) rng.below (256); }
+            else if (kind < 75) { for (int i = 0, depth = rng.between (100, 60000); i < depth; ++i) data.insert (data.end(), { 'a', 0, 0, 1, 1 }); }
+            else if (kind < 85)
+            {
+                juce::MemoryOutputStream out;
+                const juce::var odd[] = { "yes", 2, 0.5, juce::var(), juce::var (juce::Array<juce::var> { 1 }) };
+                juce::ValueTree (juce::Identifier (trailerName)).setProperty ("Bypass", odd[rng.below (5)], nullptr).writeToStream (out);
+                data.assign (static_cast<const unsigned char*> (out.getData()), static_cast<const unsigned char*> (out.getData()) + out.getDataSize());
+            }
+            else
+            {
+                data = privateData (true);
+                for (int e = 0, edits = 1 + rng.below (4); e < edits; ++e)
+                    data[(size_t) rng.below ((int) data.size())] = (unsigned char) rng.below (256);
+            }
+
+            const auto start = b.size();
+            appendInt64 (b, 0);
+            b.insert (b.end(), data.begin(), data.end());
+            std::uint64_t size = data.size();
+            if (rng.chance (25))
+            {
+                const std::uint64_t lies[] = { (1ull << 40) + 1, ~0ull, b.size() + 1, b.size() + 8, rng.next(),
+                                               size + 1 + (std::uint64_t) rng.below (16), size - 1, start + data.size() + 9 };
+                size = lies[rng.below ((int) std::size (lies))];
+            }
+            appendInt64 (b, size);
+            b.insert (b.end(), trailerName.begin(), trailerName.end());
+        }
+    }
+
+    if (rng.chance (8))
+        b.resize ((size_t) rng.below ((int) b.size() + 1));
+
+    auto& style = in.style;
+    style.sizeable = rng.chance (85);
+    const int claim = rng.below (100);
+    if (claim < 8)       style.reportedSize = (std::int64_t) b.size() + 1 + rng.below (4096);
+    else if (claim < 14) style.reportedSize = rng.below ((int) b.size() + 1);
+    else if (claim < 17) style.reportedSize = 100 * 1024 * 1024 + (std::int64_t) rng.below (1 << 20);
+    else if (claim < 20) style.reportedSize = -1 - rng.below (1000);
+    if (rng.chance (30))
+        style.chunk = rng.chance (30) ? 1 + rng.below (8) : 1 + rng.below (4096);
+    return in;
+}
+
+// Null when the component's saved state holds exactly what its plug-in should have been given (the
+// mirror's state) and the Bypass its trailers set; otherwise what differs.
+const char* componentDisagrees (Vst3Component& component, KestruneProcessor& mirror, bool bypass)
+{
+    const auto saved = component.getState();
+    const auto h = expectedHandover (saved);
+    juce::MemoryBlock expected;
+    mirror.getStateInformation (expected);
+    if (h.pluginBytes != expected.getSize() || std::memcmp (saved.data(), expected.getData(), expected.getSize()) != 0)
+        return "the plug-in inside the VST3 component does not hold the state a sound wrapper would have given it";
+    if (h.bypass != bypass)
+        return "the VST3 component's Bypass is not the one its trailer set";
+    return nullptr;
+}
+
 bool closeEnough (const kestrune::ParameterRow& spec, float actual, float expected)
 {
     return std::abs (actual - expected) <= 0.5f * spec.step + 1.0e-4f * (spec.end - spec.start);
@@ -395,14 +544,18 @@ Figures runStateFuzzer (const Options& options)
     std::int64_t refusedChecked = 0, loadChecked = 0, roundTrips = 0, doorBlocks = 0;
     const juce::TemporaryFile settingsTemporary ("settings");
     const auto& settingsFile = settingsTemporary.getFile();
+    Vst3Component component (KESTRUNE_FUZZ_VST3_MODULE);
+    KestruneProcessor componentMirror;   // given what the component's wrapper should hand its plug-in
+    bool bypass = false;
+    std::int64_t componentBlocks = 0;
 
-    const auto report = [&] (const char* what, const Case& c) {
+    const auto report = [&] (const char* what, const std::vector<unsigned char>& bytes) {
         ++figures.findings;
         std::fprintf (stderr, "fuzz state: block %lld: %s\n", (long long) figures.blocks, what);
         const std::string path = "kestrune-fuzz-state-finding.bin";
         if (auto* f = std::fopen (path.c_str(), "wb"))
         {
-            std::fwrite (c.block.data(), 1, c.block.size(), f);
+            std::fwrite (bytes.data(), 1, bytes.size(), f);
             std::fclose (f);
             std::fprintf (stderr, "fuzz state: block written to %s\n", path.c_str());
         }
@@ -415,6 +568,7 @@ Figures runStateFuzzer (const Options& options)
     // The first finding ends the run, with its block kept for --replay.
     while (figures.findings == 0 && (limit == 0 || figures.blocks < limit) && (! options.replay.empty() || elapsed() < options.seconds))
     {
+        reportProgress ("state", figures.blocks, elapsed());
         Case c;
         if (options.replay.empty())
         {
@@ -452,20 +606,20 @@ Figures runStateFuzzer (const Options& options)
         }
 
         if (! inRange)
-            report ("a parameter is not a finite value inside its range", c);
+            report ("a parameter is not a finite value inside its range", c.block);
         else if (cpu > 100.0)
-            report ("the block took more than 100 ms of CPU time", c);
+            report ("the block took more than 100 ms of CPU time", c.block);
         else if (c.mustBeRefused() && (++refusedChecked, after != before))
-            report ("a block with a feature our states never have changed the parameters", c);
+            report ("a block with a feature our states never have changed the parameters", c.block);
         else if (c.mustLoad() && ! c.rootMatches && after != before)
-            report ("a state under another root element changed the parameters", c);
+            report ("a state under another root element changed the parameters", c.block);
         else if (c.mustLoad() && c.rootMatches)
         {
             ++loadChecked;
             for (int i = 0; i < numParameters; ++i)
                 if (! closeEnough (parameterTable[i], after[(size_t) i], c.expected[(size_t) i]))
                 {
-                    report ((std::string ("a plain state did not load its value of ") + parameterTable[i].id).c_str(), c);
+                    report ((std::string ("a plain state did not load its value of ") + parameterTable[i].id).c_str(), c.block);
                     break;
                 }
         }
@@ -484,7 +638,7 @@ Figures runStateFuzzer (const Options& options)
                     char what[160];
                     std::snprintf (what, sizeof (what), "a save then restore changed %s from %.9g to %.9g",
                                    parameterTable[i].id, (double) after[(size_t) i], (double) restored[(size_t) i]);
-                    report (what, c);
+                    report (what, c.block);
                     break;
                 }
         }
@@ -507,12 +661,58 @@ Figures runStateFuzzer (const Options& options)
                 if (! (std::isfinite (values[(size_t) i]) && values[(size_t) i] >= parameterTable[i].start
                        && values[(size_t) i] <= parameterTable[i].end))
                 {
-                    report ("through the LV2 or Standalone door, a parameter left its range", c);
+                    report ("through the LV2 or Standalone door, a parameter left its range", c.block);
                     break;
                 }
 
             if (doorCpu > 200.0)
-                report ("the LV2 and Standalone doors took more than 200 ms of CPU time", c);
+                report ("the LV2 and Standalone doors took more than 200 ms of CPU time", c.block);
+        }
+
+        // The block as a whole VST3 component state through the bundle's own wrapper: the plug-in
+        // inside must end up as one handed exactly the bytes a sound wrapper hands on. A replayed
+        // file goes in as it is, read in small pieces and then whole.
+        std::vector<ComponentInput> inputs;
+        if (options.replay.empty())
+            inputs.push_back (asComponentState (c, rng));
+        else
+            inputs = { { c.block, { true, std::nullopt, 5 } }, { c.block, {} } };
+
+        for (const auto& in : inputs)
+        {
+            if (figures.findings != 0)
+                break;
+
+            setCurrentInput (in.bytes.data(), in.bytes.size());
+            blockStarted();
+            const auto componentStart = threadCpuMs();
+            component.setState (in.bytes, in.style);
+            const auto componentCpu = threadCpuMs() - componentStart;
+            blockFinished();
+            ++componentBlocks;
+
+            const auto received = expectedRead (in.bytes, in.style);
+            const auto handover = expectedHandover (received);
+            if (handover.pluginBytes > 0)
+                componentMirror.setStateInformation (received.data(), (int) handover.pluginBytes);
+            bypass = handover.bypass.value_or (bypass);
+
+            auto problem = componentDisagrees (component, componentMirror, bypass);
+            if (problem == nullptr && componentBlocks % 16 == 0)
+            {
+                component.setState (component.getState(), {});
+                problem = componentDisagrees (component, componentMirror, bypass);
+            }
+
+            if (problem != nullptr || componentCpu > 100.0)
+            {
+                char what[320];
+                std::snprintf (what, sizeof (what), "%s (a stream of %zu bytes, %s, claiming %lld, read in pieces of %d)",
+                               problem != nullptr ? problem : "the VST3 component's setState took more than 100 ms of CPU time",
+                               in.bytes.size(), in.style.sizeable ? "sizeable" : "not sizeable",
+                               (long long) in.style.reportedSize.value_or ((std::int64_t) in.bytes.size()), in.style.chunk);
+                report (what, in.bytes);
+            }
         }
         setCurrentInput (nullptr, 0);
     }
@@ -521,8 +721,10 @@ Figures runStateFuzzer (const Options& options)
     for (int f = 0; f < numFeatures; ++f)
         std::printf ("  %-28s %lld blocks\n", featureNames[f], (long long) featureCounts[f]);
     std::printf ("  checked: %lld refused unchanged, %lld plain states loaded exactly, %lld save/restore round trips,\n"
-                 "           %lld through the LV2 restore and the Standalone's settings file\n",
-                 (long long) refusedChecked, (long long) loadChecked, (long long) roundTrips, (long long) doorBlocks);
+                 "           %lld through the LV2 restore and the Standalone's settings file,\n"
+                 "           %lld whole streams through the VST3 component's setState\n",
+                 (long long) refusedChecked, (long long) loadChecked, (long long) roundTrips, (long long) doorBlocks,
+                 (long long) componentBlocks);
     return figures;
 }
 } // namespace fuzz

@@ -16,6 +16,7 @@ import stat
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import zlib
 
@@ -548,6 +549,24 @@ def file_size_limit(limit):
     return apply
 
 
+def lasting_midi(path, size):
+    """A file of about `size` bytes of notes in running status (three bytes an event, as dense as notes
+    get), whose last note comes after the 24 hours a render may last: the host reads it all, then
+    refuses it before it loads the plug-in."""
+    pairs = b"\x01\x3c\x00\x01\x3c\x40" * max(size // 6, 1)
+    track = b"\x00\x90\x3c\x40" + pairs + vlq(90_000_000) + b"\x3c\x00" + b"\x00\xff\x2f\x00"
+    path.write_bytes(struct.pack(">4sIHHH", b"MThd", 6, 0, 1, 480) + struct.pack(">4sI", b"MTrk", len(track)) + track)
+
+
+def run_measured(command, preexec_fn=None):
+    """Runs a command; returns its exit status, its stderr and its peak resident memory in bytes."""
+    with open(os.devnull, "wb") as null, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(command, stdout=null, stderr=err, preexec_fn=preexec_fn)
+        _, status, usage = os.wait4(process.pid, 0)
+        err.seek(0)
+        return os.waitstatus_to_exitcode(status), err.read().decode(errors="replace"), usage.ru_maxrss * 1024
+
+
 def host_files(args):
     """What the host reads is bounded and never replaced; what it writes replaces the earlier file only
     when complete. One table: command, exit status, message, and the files that must come out as they went in."""
@@ -577,11 +596,19 @@ def host_files(args):
     bypassed_state = work / "bypassed_state.bin"
     bypassed_state.write_bytes(juce_binary_xml(
         f"<VST3PluginState><IComponent>{juce_base64_encode(bypassed)}</IComponent></VST3PluginState>"))
+    huge_midi = work / "huge.mid"   # sparse: past the 200 MB a MIDI file may have, without the disk
+    with open(huge_midi, "wb") as f:
+        f.truncate((200 << 20) + 1)
+    # Reading a MIDI file takes memory in proportion to it, a few times its size at most.
+    lasting = {size: work / f"lasting_{size >> 20}mb.mid" for size in (0, 4 << 20, 16 << 20)}
+    for size, path in lasting.items():
+        lasting_midi(path, size)
     out = work / "out.wav"
     render = ["render", args.bundle, str(midi), str(out)]
     precious = b"an earlier file that must survive"
     inputs = [midi, lanes, state]
-    cases = [  # arguments, exit code, text expected on stderr, a file-size limit
+    base_memory = run_measured([args.host, "render", args.bundle, str(lasting[0]), str(out)])[2]
+    cases = [  # arguments, exit code, text expected on stderr, a file-size limit, the MIDI file's size to bound memory by
         (render + ["--automation", "/dev/zero"], 2, "not a regular file", None),
         (render + ["--state", "/dev/zero"], 1, "not a regular file", None),
         (["render", args.bundle, "/dev/zero", str(out)], 1, "not a regular file", None),
@@ -597,15 +624,21 @@ def host_files(args):
         (render[:3] + [str(state), "--state", str(state)], 2, "is also an input", None),
         (render + ["--tail", "1"], 1, "File too large", 64 << 10),
         (["state", "save", args.bundle, str(out)], 1, "File too large", 256),
+        (["render", args.bundle, str(huge_midi), str(out)], 1, "is larger than 200 MB", None),
+        (["render", args.bundle, str(lasting[4 << 20]), str(out)], 1, "renders stop at 24 hours", None, 4 << 20),
+        (["render", args.bundle, str(lasting[16 << 20]), str(out)], 1, "renders stop at 24 hours", None, 16 << 20),
     ]
-    for command, code, message, limit in cases:
+    for command, code, message, limit, *midi_size in cases:
         out.write_bytes(precious)
         before = {path: path.read_bytes() for path in inputs}
-        result = subprocess.run([args.host, *command], capture_output=True, text=True, timeout=240,
-                                preexec_fn=file_size_limit(limit) if limit else None)
+        returncode, stderr, memory = run_measured([args.host, *command], file_size_limit(limit) if limit else None)
         what = " ".join(command)
-        check(result.returncode == code, f"{what}: exited {result.returncode}, expected {code}: {result.stderr!r}")
-        check(message in result.stderr, f"{what}: stderr {result.stderr!r} lacks {message!r}")
+        check(returncode == code, f"{what}: exited {returncode}, expected {code}: {stderr!r}")
+        check(message in stderr, f"{what}: stderr {stderr!r} lacks {message!r}")
+        # A message takes 24 bytes, eight for each byte of these files; with the file itself, nine.
+        # The rest is room for the allocator.
+        check(not midi_size or memory <= base_memory + 12 * midi_size[0],
+              f"{what}: took {memory >> 20} MB at its peak, {base_memory >> 20} MB without the file")
         check(out.read_bytes() == precious, f"{what}: the earlier output file was changed")
         check(all(path.read_bytes() == data for path, data in before.items()), f"{what}: an input was changed")
         check(linked.is_symlink(), f"{what}: replaced the link")

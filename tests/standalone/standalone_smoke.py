@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Smoke test of the Standalone app: it starts without a sound card, shows its window with the
-editor, keeps running, and quits cleanly on Ctrl+C (SIGINT), the request JUCE apps honour.
+editor, keeps running, and quits cleanly on Ctrl+C (SIGINT), the request JUCE apps honour. It does so
+with no settings file and with damaged ones: the plug-in's state under a lying base64 size prefix, and
+a file nested 60,000 deep (each once aborted or crashed the app at every start).
 
     xvfb-run -a standalone_smoke.py PATH_TO_APP
 
@@ -119,16 +121,27 @@ class XWindows:
         self.x.XCloseDisplay(self.display)
 
 
-def main():
-    if len(sys.argv) != 2:
-        print(__doc__)
-        return 2
-    app = sys.argv[1]
-    if not os.access(app, os.X_OK):
-        print(f"FAIL: no app at {app}; build Kestrune_Standalone first")
-        return 1
+def settings_file(filter_state, padding=""):
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n<PROPERTIES>\n'
+            f'<VALUE name="filterState" val="{filter_state}"/>\n{padding}</PROPERTIES>\n')
 
+
+# What the app finds in its settings file at start: nothing, then damage.
+SETTINGS = [
+    ("no settings file", None),
+    ("a state whose size prefix is negative", settings_file("-5.AAAA")),
+    ("a state whose size prefix is 2^31 - 1", settings_file("2147483647.AAAA")),
+    ("a file nested 60,000 deep", settings_file("", "<a>" * 60000 + "</a>" * 60000)),
+]
+
+
+def run(app, settings):
+    """Starts the app with the settings file given (None: none), checks its window, quits it; True on success."""
     home = tempfile.mkdtemp(prefix="kestrune-standalone-")
+    if settings is not None:
+        os.makedirs(os.path.join(home, ".config"))
+        with open(os.path.join(home, ".config", f"{WINDOW_TITLE}.settings"), "w") as f:
+            f.write(settings)
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
     proc = subprocess.Popen([app], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     xw = XWindows()
@@ -177,8 +190,25 @@ def main():
         if output.strip():
             print("--- app output\n" + output[-4000:])
         shutil.rmtree(home, ignore_errors=True)
-    print("PASS" if ok else "FAIL")
-    return 0 if ok else 1
+    return ok
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    app = sys.argv[1]
+    if not os.access(app, os.X_OK):
+        print(f"FAIL: no app at {app}; build Kestrune_Standalone first")
+        return 1
+
+    failed = []
+    for what, settings in SETTINGS:
+        print(f"--- {what}")
+        if not run(app, settings):
+            failed.append(what)
+    print("PASS" if not failed else f"FAIL with {', '.join(failed)}")
+    return 0 if not failed else 1
 
 
 if __name__ == "__main__":

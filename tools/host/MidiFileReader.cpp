@@ -1,6 +1,8 @@
 #include "MidiFileReader.h"
 
-#include <algorithm>
+#include <functional>
+#include <queue>
+#include <utility>
 
 namespace host
 {
@@ -86,94 +88,108 @@ private:
     size_t size, pos = 0;
 };
 
-struct TickedEvent
+// One track's events, decoded one at a time so that the tracks can be merged as they are read: a
+// file's events are never held twice, nor as anything larger than the messages handed on.
+class TrackReader
 {
-    juce::uint64 tick;
-    juce::MidiMessage message;
-};
+public:
+    TrackReader (ByteReader t, int number) : track (t), where ("track " + juce::String (number)) {}
 
-struct TempoChange
-{
-    juce::uint64 tick;
-    juce::uint32 microsecondsPerQuarter;
-};
-
-void readTrack (ByteReader track, int number, std::vector<TickedEvent>& events, std::vector<TempoChange>& tempos)
-{
-    const auto where = "track " + juce::String (number);
     juce::uint64 tick = 0;
-    juce::uint8 runningStatus = 0;
+    juce::uint32 tempo = 0;   // microseconds per quarter note when the event is a tempo change, else 0
 
-    while (! track.atEnd())
+    // Moves to the next event that is passed on; false at the end of the track.
+    bool next()
     {
-        tick += track.variableLength (where);
-        const auto start = track.position();
-        auto status = track.peek (where);
-
-        if (status >= 0x80)
-            track.byte (where);
-        else if (runningStatus != 0)
-            status = runningStatus;   // the status byte of the previous channel message carries over
-        else
-            throw Damaged { where + " has a data byte where an event should start" };
-
-        if (status == 0xff)
+        while (! ended && ! track.atEnd())
         {
-            const auto type = track.byte (where);
-            const auto length = track.variableLength (where);
-            const auto* body = track.skip (length, where);
+            tick += track.variableLength (where);
+            start = track.position();
+            tempo = 0;
+            status = track.peek (where);
 
-            if (type == 0x51 && length == 3)
+            if (status >= 0x80)
+                track.byte (where);
+            else if (runningStatus != 0)
+                status = runningStatus;   // the status byte of the previous channel message carries over
+            else
+                throw Damaged { where + " has a data byte where an event should start" };
+
+            if (status == 0xff)
             {
-                const auto tempo = (juce::uint32) ((body[0] << 16) | (body[1] << 8) | body[2]);
+                const auto type = track.byte (where);
+                const auto length = track.variableLength (where);
+                const auto* body = track.skip (length, where);
 
-                if (tempo == 0)
-                    throw BadTiming { "a tempo of 0 microseconds per quarter note in " + where + " at tick "
-                                      + juce::String ((juce::int64) tick) };
+                if (type == 0x51 && length == 3)
+                {
+                    tempo = (juce::uint32) ((body[0] << 16) | (body[1] << 8) | body[2]);
 
-                tempos.push_back ({ tick, tempo });
+                    if (tempo == 0)
+                        throw BadTiming { "a tempo of 0 microseconds per quarter note in " + where + " at tick "
+                                          + juce::String ((juce::int64) tick) };
+                }
+
+                ended = type == 0x2f;   // end of track: whatever follows in the chunk is not part of it
+                return true;
             }
 
-            events.push_back ({ tick, juce::MidiMessage (track.at (start), (int) (track.position() - start)) });
-
-            if (type == 0x2f)
-                return;   // end of track: whatever follows in the chunk is not part of it
-        }
-        else if (status == 0xf0 || status == 0xf7)
-        {
-            const auto length = track.variableLength (where);
-            const auto* body = track.skip (length, where);
-
-            // An F7 packet continues a split system-exclusive message or escapes raw bytes; the
-            // instrument reads neither, so only complete F0 messages are passed on.
-            if (status == 0xf0)
+            if (status == 0xf0 || status == 0xf7)
             {
-                const auto dataSize = (length > 0 && body[length - 1] == 0xf7) ? length - 1 : length;
-                events.push_back ({ tick, juce::MidiMessage::createSysExMessage (body, (int) dataSize) });
+                const auto length = track.variableLength (where);
+                sysEx = track.skip (length, where);
+                // An F7 packet continues a split system-exclusive message or escapes raw bytes; the
+                // instrument reads neither, so only complete F0 messages are passed on.
+                sysExLength = (status == 0xf0 && length > 0 && sysEx[length - 1] == 0xf7) ? length - 1 : length;
+
+                if (status == 0xf0)
+                    return true;
+
+                continue;
             }
-        }
-        else if (status >= 0xf0)
-        {
-            throw Damaged { where + " holds the system message " + juce::String::toHexString ((int) status)
-                            + ", which a file cannot carry" };
-        }
-        else
-        {
+
+            if (status >= 0xf0)
+                throw Damaged { where + " holds the system message " + juce::String::toHexString ((int) status)
+                                + ", which a file cannot carry" };
+
             const auto kind = status & 0xf0;
-            const auto numData = (kind == 0xc0 || kind == 0xd0) ? 1 : 2;
-            juce::uint8 d[2] {};
+            numData = (kind == 0xc0 || kind == 0xd0) ? 1 : 2;
 
             for (int i = 0; i < numData; ++i)
-                if ((d[i] = track.byte (where)) >= 0x80)
+                if ((data[i] = track.byte (where)) >= 0x80)
                     throw Damaged { where + " has a status byte inside a channel message at tick "
                                     + juce::String ((juce::int64) tick) };
 
             runningStatus = status;
-            events.push_back ({ tick, numData == 1 ? juce::MidiMessage (status, d[0])
-                                                   : juce::MidiMessage (status, d[0], d[1]) });
+            return true;
         }
+
+        return false;
     }
-}
+
+    // The event next() moved to.
+    juce::MidiMessage message() const
+    {
+        if (status == 0xff)
+            return juce::MidiMessage (track.at (start), (int) (track.position() - start));
+
+        if (status == 0xf0)
+            return juce::MidiMessage::createSysExMessage (sysEx, (int) sysExLength);
+
+        return numData == 1 ? juce::MidiMessage (status, data[0]) : juce::MidiMessage (status, data[0], data[1]);
+    }
+
+private:
+    ByteReader track;
+    juce::String where;
+    juce::uint8 runningStatus = 0, status = 0;
+    bool ended = false;
+    size_t start = 0;
+    const juce::uint8* sysEx = nullptr;
+    juce::uint32 sysExLength = 0;
+    int numData = 0;
+    juce::uint8 data[2] {};
+};
 
 // Seconds per tick from the header's division: SMPTE frames, or quarter notes on the tempo map.
 struct Division
@@ -226,9 +242,7 @@ std::vector<juce::MidiMessage> parse (const juce::MemoryBlock& block)
     if (format > 2)
         throw Damaged { "its header gives format " + juce::String (format) + " (0, 1 or 2 expected)" };
 
-    std::vector<TickedEvent> events;
-    std::vector<TempoChange> tempos;
-    int tracks = 0;
+    std::vector<ByteReader> trackBytes;
 
     while (! file.atEnd())
     {
@@ -237,36 +251,60 @@ std::vector<juce::MidiMessage> parse (const juce::MemoryBlock& block)
         const auto* body = file.skip (length, "a chunk");
 
         if (type == juce::ByteOrder::bigEndianInt ("MTrk"))
-            readTrack (ByteReader (body, length), ++tracks, events, tempos);
+            trackBytes.emplace_back (body, length);
     }
 
-    if (tracks != declaredTracks)
-        throw Damaged { "its header declares " + juce::String (declaredTracks) + " tracks but it holds "
-                        + juce::String (tracks) };
+    // A first pass checks every track, in order, and counts what the second will hand on.
+    size_t count = 0;
 
-    // Tracks were read one after another, so a stable sort by tick leaves ties in track order.
-    const auto byTick = [] (const auto& a, const auto& b) { return a.tick < b.tick; };
-    std::stable_sort (events.begin(), events.end(), byTick);
-    std::stable_sort (tempos.begin(), tempos.end(), byTick);
+    for (size_t t = 0; t < trackBytes.size(); ++t)
+        for (TrackReader track (trackBytes[t], (int) t + 1); track.next();)
+            ++count;
+
+    if ((int) trackBytes.size() != declaredTracks)
+        throw Damaged { "its header declares " + juce::String (declaredTracks) + " tracks but it holds "
+                        + juce::String ((int) trackBytes.size()) };
+
+    // The second merges the tracks by tick, ties in track order, timing each event on the tempo map
+    // as it goes: a tempo change applies from its own tick on, whichever track holds it.
+    std::vector<TrackReader> tracks;
+    using Next = std::pair<juce::uint64, size_t>;   // tick, track
+    std::priority_queue<Next, std::vector<Next>, std::greater<Next>> order;
+
+    tracks.reserve (trackBytes.size());
+
+    for (size_t t = 0; t < trackBytes.size(); ++t)
+    {
+        tracks.emplace_back (trackBytes[t], (int) t + 1);
+        if (tracks.back().next())
+            order.push ({ tracks.back().tick, t });
+    }
 
     std::vector<juce::MidiMessage> result;
-    result.reserve (events.size());
+    result.reserve (count);
     auto secondsPerTick = division.secondsPerTick;
     double segmentStartSeconds = 0.0;
     juce::uint64 segmentStartTick = 0;
-    size_t nextTempo = 0;
 
-    for (auto& e : events)
+    while (! order.empty())
     {
-        for (; division.ticksPerQuarter > 0 && nextTempo < tempos.size() && tempos[nextTempo].tick <= e.tick; ++nextTempo)
+        const auto index = order.top().second;
+        auto& track = tracks[index];
+        order.pop();
+
+        if (track.tempo != 0 && division.ticksPerQuarter > 0)
         {
-            segmentStartSeconds += (double) (tempos[nextTempo].tick - segmentStartTick) * secondsPerTick;
-            segmentStartTick = tempos[nextTempo].tick;
-            secondsPerTick = tempos[nextTempo].microsecondsPerQuarter * 1.0e-6 / division.ticksPerQuarter;
+            segmentStartSeconds += (double) (track.tick - segmentStartTick) * secondsPerTick;
+            segmentStartTick = track.tick;
+            secondsPerTick = track.tempo * 1.0e-6 / division.ticksPerQuarter;
         }
 
-        e.message.setTimeStamp (segmentStartSeconds + (double) (e.tick - segmentStartTick) * secondsPerTick);
-        result.push_back (std::move (e.message));
+        auto message = track.message();
+        message.setTimeStamp (segmentStartSeconds + (double) (track.tick - segmentStartTick) * secondsPerTick);
+        result.push_back (std::move (message));
+
+        if (track.next())
+            order.push ({ track.tick, index });
     }
 
     return result;
