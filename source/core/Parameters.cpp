@@ -11,22 +11,22 @@ juce::AudioProcessorValueTreeState::ParameterLayout KestruneProcessor::createPar
 {
     std::vector<std::unique_ptr<juce::RangedAudioParameter>> params;
 
-    for (const auto& spec : kestrune::parameterTable)
+    for (const auto& row : kestrune::parameterTable)
     {
-        const juce::ParameterID id { spec.id, 1 };
-        switch (spec.kind)
+        const juce::ParameterID id { row.id, 1 };
+        switch (row.kind)
         {
             case kestrune::ParameterKind::choice:
-                params.push_back (std::make_unique<juce::AudioParameterChoice> (id, spec.name, instrumentChoices,
-                                                                                (int) spec.defaultValue));
+                params.push_back (std::make_unique<juce::AudioParameterChoice> (id, row.name, instrumentChoices,
+                                                                                (int) row.defaultValue));
                 break;
             case kestrune::ParameterKind::boolean:
-                params.push_back (std::make_unique<juce::AudioParameterBool> (id, spec.name, spec.defaultValue > 0.5f));
+                params.push_back (std::make_unique<juce::AudioParameterBool> (id, row.name, row.defaultValue > 0.5f));
                 break;
             case kestrune::ParameterKind::floating:
                 params.push_back (std::make_unique<juce::AudioParameterFloat> (
-                    id, spec.name, juce::NormalisableRange<float> (spec.start, spec.end, spec.step, spec.skew),
-                    spec.defaultValue, juce::AudioParameterFloatAttributes().withLabel (withUnits ? spec.unit : "")));
+                    id, row.name, juce::NormalisableRange<float> (row.start, row.end, row.step, row.skew),
+                    row.defaultValue, juce::AudioParameterFloatAttributes().withLabel (withUnits ? row.unit : "")));
                 break;
         }
     }
@@ -39,8 +39,8 @@ EngineParameters KestruneProcessor::readParameters() const noexcept
     EngineParameters values;
     for (int i = 0; i < kestrune::numParameters; ++i)
     {
-        const auto& spec = kestrune::parameterTable[i];
-        values.*spec.field = kestrune::clampToRange (spec, rawValues[(size_t) i]->load());
+        const auto& row = kestrune::parameterTable[i];
+        values.*row.field = kestrune::clampToRange (row, rawValues[(size_t) i]->load());
     }
     return values;
 }

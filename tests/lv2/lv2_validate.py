@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The LV2 bundle's data against the LV2 specifications' own: lv2_validate (Debian's lv2-dev, with
+"""The LV2 bundle's data against the LV2 vocabularies' own rules: lv2_validate (Debian's lv2-dev, with
 sord_validate from sordi) on every .ttl file of the bundle reports no error.
 
     lv2_validate.py BUNDLE
