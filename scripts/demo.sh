@@ -31,14 +31,19 @@ echo "Standalone application:       $KESTRUNE_STANDALONE"
 OUT="$ROOT/out/demo"
 mkdir -p "$OUT"
 python3 "$ROOT/scripts/demo_midi.py" "$OUT"
-for instrument in BAGPIPES RECORDER HARP GUITAR ORGAN HORN CHANT RHODES; do
-  midi="$OUT/phrase.mid"
-  extra=()
-  case "$instrument" in
-    BAGPIPES) extra=(--set droneOn=1) ;;
-    RHODES) midi="$OUT/phrase-modwheel.mid" ;;
-  esac
-  file="$OUT/$(echo "$instrument" | tr 'A-Z' 'a-z').wav"
-  "$KESTRUNE_HOST" render "$VST3_DEST" "$midi" "$file" --set "instrument=$instrument" "${extra[@]}" --tail 2 --float >/dev/null
-  echo "Rendered $instrument:$(printf '%*s' $((10 - ${#instrument})) '') $file"
+# Every instrument the installed plug-in offers, playing the phrase and then the phrase with the mod
+# wheel up (trill everywhere, tremolo too where the instrument has it); the drone is switched on and
+# sounds only under the instruments that have one.
+mapfile -t instruments < <("$KESTRUNE_HOST" info "$VST3_DEST" --json | python3 -c '
+import json, sys
+print("\n".join(next(p["choices"] for p in json.load(sys.stdin)["parameters"] if p["id"] == "instrument")))')
+[ "${#instruments[@]}" -gt 0 ] || { echo "demo: the installed plug-in lists no instruments" >&2; exit 1; }
+for instrument in "${instruments[@]}"; do
+  name="$(echo "$instrument" | tr 'A-Z' 'a-z')"
+  for phrase in phrase phrase-modwheel; do
+    file="$OUT/$name${phrase#phrase}.wav"
+    "$KESTRUNE_HOST" render "$VST3_DEST" "$OUT/$phrase.mid" "$file" --set "instrument=$instrument" --set droneOn=1 \
+      --tail 2 --float >/dev/null
+    echo "Rendered $instrument:$(printf '%*s' $((10 - ${#instrument})) '') $file"
+  done
 done

@@ -87,7 +87,7 @@ int main()
     std::vector<double> direct, viaTemporary;
     for (int i = 0; i < 10; ++i)
     {
-        direct.push_back (decodeAll (loadSample));
+        direct.push_back (decodeAll ([] (SampleZone& z, const void* d, int n, int root) { loadSample (z, d, n, root); }));
         viaTemporary.push_back (decodeAll (loadViaTemporary));
     }
 

@@ -130,6 +130,14 @@ void convertMono16 (const unsigned char* source, float* dest, int frames) noexce
     }
 }
 
+// The last step of every successful decode, once the zone's buffer holds the audio.
+void markLoaded (SampleZone& zone, double sampleRate, int root) noexcept
+{
+    zone.sampleRate = sampleRate;
+    zone.rootNote = root;
+    zone.loaded = true;
+}
+
 // Everything that is not 16-bit mono PCM: JUCE's reader.
 void loadWithReader (SampleZone& zone, const void* data, int size, int root)
 {
@@ -177,13 +185,11 @@ void loadWithReader (SampleZone& zone, const void* data, int size, int root)
     }
 
     zone.buffer = std::move (decoded);
-    zone.sampleRate = reader->sampleRate;
-    zone.rootNote = root;
-    zone.loaded = true;
+    markLoaded (zone, reader->sampleRate, root);
 }
 } // namespace
 
-void loadSample (SampleZone& zone, const void* data, int size, int root)
+void loadSample (SampleZone& zone, const void* data, int size, int root, float* room, size_t roomFloats)
 {
     Mono16 pcm;
     if (! findMono16 (data, size, pcm))
@@ -192,12 +198,18 @@ void loadSample (SampleZone& zone, const void* data, int size, int root)
         return;
     }
 
-    juce::AudioBuffer<float> decoded (1, pcm.frames);
-    convertMono16 (pcm.samples, decoded.getWritePointer (0), pcm.frames);
-    zone.buffer = std::move (decoded);
-    zone.sampleRate = pcm.sampleRate;
-    zone.rootNote = root;
-    zone.loaded = true;
+    if (room != nullptr && (size_t) pcm.frames <= roomFloats)
+    {
+        convertMono16 (pcm.samples, room, pcm.frames);
+        zone.buffer.setDataToReferTo (&room, 1, pcm.frames);
+    }
+    else
+    {
+        juce::AudioBuffer<float> decoded (1, pcm.frames);
+        convertMono16 (pcm.samples, decoded.getWritePointer (0), pcm.frames);
+        zone.buffer = std::move (decoded);
+    }
+    markLoaded (zone, pcm.sampleRate, root);
 }
 
 //==============================================================================
@@ -495,22 +507,10 @@ void loadEmbeddedBank (SampleBank& bank)
         auto& zone = *slot.zone;
         spans.push_back ({ (std::uintptr_t) slot.row.data, (std::uintptr_t) slot.row.data + slot.bytes() });
 
-        // Decoded from the copy, or from the file itself if there is none.
+        // Decoded from the copy into its room, or from the file itself if there is no arena.
         const void* file = copied ? static_cast<const void*> (slot.back (arena)) : static_cast<const void*> (slot.row.data);
-        Mono16 pcm;
-        if (arena.size() > 0 && findMono16 (file, slot.row.size, pcm))
-        {
-            float* floats = slot.floats (arena);
-            convertMono16 (pcm.samples, floats, pcm.frames);
-            zone.buffer.setDataToReferTo (&floats, 1, pcm.frames);
-            zone.sampleRate = pcm.sampleRate;
-            zone.rootNote = slot.row.rootNote;
-            zone.loaded = true;
-        }
-        else
-        {
-            loadWithReader (zone, slot.row.data, slot.row.size, slot.row.rootNote);
-        }
+        float* room = arena.size() > 0 ? slot.floats (arena) : nullptr;
+        loadSample (zone, file, slot.row.size, slot.row.rootNote, room, room != nullptr ? slot.room : 0);
     }
     releaseEmbeddedPages (std::move (spans));
 

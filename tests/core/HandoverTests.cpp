@@ -68,7 +68,7 @@ TEST (KeyboardHandover, AStateIsNeverUsedAfterItIsTakenBack)
 TEST (KeyboardHandover, KeyboardNotesReachTheEngineAndHostNotesReachTheKeyboard)
 {
     auto p = std::make_unique<KestruneProcessor>();
-    setParameter (*p, "instrument", 2.0f);   // HARP
+    setParameter (*p, "instrument", (float) harp);
     p->prepareToPlay (44100.0, 512);
     juce::MidiKeyboardState keyboard;
     p->setEditorKeyboardState (&keyboard);

@@ -17,23 +17,6 @@ void setValue (KestruneProcessor& p, const char* id, float plainValue)
 }
 } // namespace
 
-TEST (Processor, IdentityAndCapabilities)
-{
-    KestruneProcessor p;
-    EXPECT_EQ (p.getName(), "Zarnith Quorle Kestrune");
-    EXPECT_TRUE (p.acceptsMidi());
-    EXPECT_FALSE (p.producesMidi());
-    EXPECT_FALSE (p.isMidiEffect());
-    EXPECT_TRUE (p.hasEditor());
-    EXPECT_EQ (p.getTailLengthSeconds(), 2.0);
-
-    ASSERT_EQ (p.getBusCount (false), 1);
-    EXPECT_EQ (p.getBusCount (true), 0);
-    EXPECT_EQ (p.getBus (false, 0)->getName(), "Output");
-    EXPECT_EQ (p.getBus (false, 0)->getCurrentLayout(), juce::AudioChannelSet::stereo());
-    EXPECT_TRUE (p.getBus (false, 0)->isEnabled());
-}
-
 TEST (Processor, SingleUnnamedProgram)
 {
     KestruneProcessor p;

@@ -38,7 +38,7 @@ TEST_F (EditorLifecycle, OnScreenKeyReachesTheEngineInTheNextBlock)
 {
     processor.prepareToPlay (48000.0, 256);
     juce::AudioBuffer<float> buffer (2, 256);
-    setInstrumentFromHost (processor, 7);   // synthesised: plays whatever the recordings are
+    setInstrumentFromHost (processor, rhodes);   // synthesised: plays whatever the recordings are
     renderBlock (processor, buffer);
 
     openEditor();
@@ -157,7 +157,7 @@ TEST_F (EditorLifecycle, OpenCloseWhileAudioRuns)
         probe->tick();
         (void) renderComponent (*editor);
         if (cycle % 8 == 0)
-            setInstrumentFromHost (processor, cycle % 8);
+            setInstrumentFromHost (processor, cycle % numInstruments);
         editor.reset();
         EXPECT_EQ (processor.getEditorKeyboardState(), nullptr);
     }

@@ -79,10 +79,10 @@ TEST_F (EditorPaint, TextsDrawGlyphs)
     EXPECT_GT (countInkPixels (image, { 10, 522, 700, 14 }, bg, 16), 60) << "credit line";
 
     // The mod-wheel hint names tremolo only for RHODES.
-    EXPECT_EQ (modWheelHint (7), "MOD WHEEL = TREMOLO");
-    EXPECT_EQ (modWheelHint (0), "MOD WHEEL = TRILL");
-    EXPECT_FALSE (sameImages (paintBackgroundDirectly (720, 540, 6).getClippedImage ({ 540, 148, 160, 10 }),
-                              paintBackgroundDirectly (720, 540, 7).getClippedImage ({ 540, 148, 160, 10 })));
+    EXPECT_EQ (modWheelHint (rhodes), "MOD WHEEL = TREMOLO");
+    EXPECT_EQ (modWheelHint (bagpipes), "MOD WHEEL = TRILL");
+    EXPECT_FALSE (sameImages (paintBackgroundDirectly (720, 540, chant).getClippedImage ({ 540, 148, 160, 10 }),
+                              paintBackgroundDirectly (720, 540, rhodes).getClippedImage ({ 540, 148, 160, 10 })));
 }
 
 TEST_F (EditorPaint, BottomElementsFollowTheHeight)
@@ -110,7 +110,7 @@ TEST_F (EditorPaint, CachedBackgroundIsIdenticalToDirectPainting)
     };
 
     check ("opened");
-    editor->selectInstrument (7);
+    editor->selectInstrument (rhodes);
     check ("after an instrument change");
     probe->setKeys (true);
     probe->setKeys (false);

@@ -160,16 +160,27 @@ TEST_F (EditorSelection, DroneSwitchComesBackWithItsValue)
     EXPECT_TRUE (probe->drone().getToggleState());
 }
 
-TEST_F (EditorSelection, RhodesTintsEverythingPeachButTheKeyboard)
+// The accent tints the whole window, while the keyboard keeps its own colours whatever is selected.
+TEST_F (EditorSelection, EveryInstrumentTintsEverythingButTheKeyboard)
 {
     openEditor();
-    editor->selectInstrument (7);
-    expectShows (7);
-    EXPECT_EQ (probe->lookAndFeel().accentColour, juce::Colour (0xffff8844));
-    EXPECT_EQ (probe->keyboard().findColour (juce::MidiKeyboardComponent::keyDownOverlayColourId),
-               juce::Colour (0x4cbb44ff));
-    EXPECT_EQ (probe->keyboard().findColour (juce::MidiKeyboardComponent::whiteNoteColourId),
-               juce::Colour (0xff100818));
+    const auto keyboardColours = [this]
+    {
+        std::vector<juce::Colour> colours;
+        for (const auto id : { juce::MidiKeyboardComponent::keyDownOverlayColourId, juce::MidiKeyboardComponent::whiteNoteColourId,
+                               juce::MidiKeyboardComponent::mouseOverKeyOverlayColourId })
+            colours.push_back (probe->keyboard().findColour (id));
+        return colours;
+    };
+    const auto opened = keyboardColours();
+
+    for (const int instrument : { (int) rhodes, (int) bagpipes, numInstruments - 1, 1 })
+    {
+        SCOPED_TRACE (instrumentTable[instrument].name);
+        editor->selectInstrument (instrument);
+        expectShows (instrument);
+        EXPECT_EQ (keyboardColours(), opened);
+    }
 }
 
 TEST_F (EditorSelection, OutOfRangeIndexChangesNothing)

@@ -1,31 +1,53 @@
 #include "EditorTestSupport.h"
 
-TEST (CRTOverlay, TicksClimbByTwoAndWrapPastHeightPlus160)
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+// What a viewer sees of the drifting band, tick by tick of the overlay's own timer: it glides down in
+// small even steps, crosses every row and leaves past the bottom edge before it starts again at the
+// top, and a full pass takes about twelve seconds at the standard height (longer on a taller window).
+TEST (CRTOverlay, BandGlidesDownTheWholeWindowAndStartsAgain)
 {
-    CRTOverlay overlay;
-    overlay.setSize (720, 540);
-    for (int tick = 1; tick <= 350; ++tick)
+    constexpr double secondsPerTick = 0.033;
+    constexpr float halfBand = 60.0f;   // the band fades to nothing this far from its centre
+    std::map<int, double> passSeconds;
+
+    for (const int height : { 480, 540, 700 })
     {
-        overlay.timerCallback();
-        ASSERT_FLOAT_EQ (overlay.scanPosition, 2.0f * (float) tick);
+        SCOPED_TRACE (height);
+        CRTOverlay overlay;
+        overlay.setSize (720, height);
+        const auto start = overlay.scanPosition;
+
+        std::vector<float> centres { CRTOverlay::bandCentre (overlay.scanPosition, height) };
+        do
+        {
+            overlay.timerCallback();
+            centres.push_back (CRTOverlay::bandCentre (overlay.scanPosition, height));
+        } while (overlay.scanPosition != start && centres.size() < 10000);
+        ASSERT_LT (centres.size(), 10000u) << "the band never comes back to where it started";
+        passSeconds[height] = (double) (centres.size() - 1) * secondsPerTick;
+
+        int glides = 0, jumpsBack = 0;
+        for (size_t i = 1; i < centres.size(); ++i)
+        {
+            const auto step = centres[i] - centres[i - 1];
+            glides += step > 0.0f && step <= 2.0f ? 1 : 0;
+            jumpsBack += step < 0.0f ? 1 : 0;
+        }
+        EXPECT_EQ (glides + jumpsBack, (int) centres.size() - 1) << "every tick either glides down or starts again";
+        EXPECT_LE (jumpsBack, 2);
+
+        for (int row = 0; row < height; ++row)
+            ASSERT_TRUE (std::any_of (centres.begin(), centres.end(), [row] (float c) { return std::abs (c - (float) row) <= 1.0f; }))
+                << "the band never crosses row " << row;
+        EXPECT_GE (*std::max_element (centres.begin(), centres.end()), (float) height + halfBand) << "leaves past the bottom";
     }
-    overlay.timerCallback();
-    EXPECT_FLOAT_EQ (overlay.scanPosition, -40.0f);
 
-    // A full cycle at H 540 is 371 ticks.
-    for (int tick = 0; tick < 370; ++tick)
-        overlay.timerCallback();
-    EXPECT_FLOAT_EQ (overlay.scanPosition, 700.0f);
-}
-
-TEST (CRTOverlay, BandCentreWrapsWithTheRemainder)
-{
-    const struct { float position; int height; float centre; } cases[] = {
-        { 0.0f, 540, 0.0f }, { 300.0f, 540, 300.0f }, { 659.0f, 540, 659.0f }, { 660.0f, 540, 0.0f },
-        { 680.0f, 540, 20.0f }, { 700.0f, 540, 40.0f }, { -40.0f, 540, -40.0f }, { 400.0f, 0, 40.0f }
-    };
-    for (const auto& c : cases)
-        EXPECT_FLOAT_EQ (CRTOverlay::bandCentre (c.position, c.height), c.centre) << c.position << " at " << c.height;
+    EXPECT_NEAR (passSeconds[540], 12.2, 0.1);
+    EXPECT_LT (passSeconds[480], passSeconds[540]);
+    EXPECT_LT (passSeconds[540], passSeconds[700]);
 }
 
 TEST (CRTOverlay, ScanLinesBandAndVignette)

@@ -31,7 +31,9 @@ DESIGN_DEFAULTS = [
     ("Drone On", "Off"), ("Brightness", "70.0"), ("Volume", "80.0"), ("Ornament", "60.0"),
     ("Drift", "25.0"), ("Reverb Mix", "30.0"), ("Reverb Size", "50.0"), ("Focus Mode", "Off"),
 ]
-INSTRUMENTS = ["BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"]
+# A saved project stores the instrument as an index: these keep their places, and new instruments
+# join at the end.
+SAVED_INSTRUMENTS = ["BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"]
 TABLE_FIELDS = {"id", "name", "kind", "start", "end", "step", "skew", "default", "unit", "defaultText"}
 
 SILENCE = 1e-6
@@ -234,7 +236,10 @@ def parameters(args):
               f"{p['name']}: default, range, step or skew make no sense: {p}")
         kind, steps = p["kind"], p["steps"]
         if kind == "choice":
-            check(p["choices"] == INSTRUMENTS and p["choices"][int(p["default"])] == p["defaultText"] and steps == 8,
+            choices = p["choices"]
+            check(choices[:len(SAVED_INSTRUMENTS)] == SAVED_INSTRUMENTS and len(set(choices)) == len(choices)
+                  and choices[int(p["default"])] == p["defaultText"] and steps == len(choices)
+                  and p["end"] == len(choices) - 1,
                   f"{p['name']}: choices {p.get('choices')}, {steps} steps")
         elif kind == "bool":
             check("choices" not in p and steps == 2 and p["defaultText"] == ("On" if p["default"] else "Off"),

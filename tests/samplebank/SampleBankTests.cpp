@@ -6,6 +6,7 @@
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -228,6 +229,22 @@ TEST_F (EmbeddedBank, EveryRecordingHoldsExactlyWhatJucesReaderDecodes)
         loadSample (alone, data, size, 0);
         EXPECT_TRUE (sameAudio (alone.buffer, reference.audio));
         EXPECT_EQ (alone.sampleRate, reference.sampleRate);
+
+        // Into a room of floats with the file copied into the room's own back, as the bank lays them
+        // out; and beside a room one float too small, which must be left alone.
+        std::vector<float> room (((size_t) size + 1) / 2 + 16);
+        auto* back = reinterpret_cast<char*> (room.data() + room.size()) - size;
+        std::memcpy (back, data, (size_t) size);
+        SampleZone inRoom;
+        loadSample (inRoom, back, size, 0, room.data(), room.size());
+        EXPECT_TRUE (sameAudio (inRoom.buffer, reference.audio));
+        EXPECT_EQ (inRoom.buffer.getReadPointer (0), room.data());
+
+        std::vector<float> small ((size_t) reference.audio.getNumSamples() - 1, 7.0f);
+        SampleZone beside;
+        loadSample (beside, data, size, 0, small.data(), small.size());
+        EXPECT_TRUE (sameAudio (beside.buffer, reference.audio));
+        EXPECT_TRUE (std::all_of (small.begin(), small.end(), [] (float f) { return f == 7.0f; }));
 
         const auto name = describeRecording (fileName);
         const SampleZone* zone = name.rootNote == 43 && name.set < 0 ? &bank->droneLow

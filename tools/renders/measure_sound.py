@@ -4,7 +4,7 @@
   seams   largest step at a loop point over the largest step elsewhere in the loop, per instrument
   drone   the drone's pitch error in cents at 22.05 to 192 kHz
   onset   the sample at which a note-on placed mid-block first sounds
-  peaks   peak level at the default settings, 16 notes at velocity 127 (drone on under BAGPIPES)
+  peaks   peak level at the default settings, 16 notes at velocity 127, drone on
   blocks  largest difference between renders of the same MIDI in blocks of 37 to 4096 and in blocks of 1
 
     python3 tools/renders/measure_sound.py BUNDLE.vst3 [--host PATH] [--work DIR] [seams drone onset peaks blocks]
@@ -18,6 +18,7 @@ import subprocess
 import sys
 import wave
 
+from compare_renders import instruments
 from smf import TICKS, float_channels, midi_file
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -108,12 +109,10 @@ def onset(r):
 
 
 def peaks(r):
-    for instrument in ("BAGPIPES", "RECORDER", "HARP", "GUITAR", "ORGAN", "HORN", "CHANT", "RHODES"):
+    for instrument in instruments(r.host, r.bundle):
         events = [(0, bytes([0x90, 48 + 2 * n, 127])) for n in range(16)]
         events += [(3, bytes([0x80, 48 + 2 * n, 0])) for n in range(16)]
-        settings = {"instrument": instrument}
-        if instrument == "BAGPIPES":
-            settings["droneOn"] = 1
+        settings = {"instrument": instrument, "droneOn": 1}   # the drone sounds only where it belongs
         out = r.render(events, settings, tail=3.0)
         peak = max(max(abs(y) for y in ch) for ch in out)
         print(f"peaks  {instrument:9s} {20 * math.log10(peak):+6.2f} dBFS")
