@@ -37,9 +37,9 @@ std::vector<Resource> resources (const char* extension)
     return found;
 }
 
-uint32_t le32 (const unsigned char* p) { return (uint32_t) p[0] | (uint32_t) p[1] << 8 | (uint32_t) p[2] << 16 | (uint32_t) p[3] << 24; }
-uint16_t le16 (const unsigned char* p) { return (uint16_t) (p[0] | p[1] << 8); }
-uint32_t be32 (const unsigned char* p) { return (uint32_t) p[0] << 24 | (uint32_t) p[1] << 16 | (uint32_t) p[2] << 8 | (uint32_t) p[3]; }
+uint32_t le32 (const unsigned char* p) { return juce::ByteOrder::littleEndianInt (p); }
+uint16_t le16 (const unsigned char* p) { return juce::ByteOrder::littleEndianShort (p); }
+uint32_t be32 (const unsigned char* p) { return juce::ByteOrder::bigEndianInt (p); }
 
 // The chunks of a RIFF/WAVE file, walked by hand so the test sees exactly what is in the file.
 struct WavLayout
