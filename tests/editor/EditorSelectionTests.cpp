@@ -187,7 +187,7 @@ TEST_F (EditorSelection, OutOfRangeIndexChangesNothing)
 {
     openEditor();
     editor->selectInstrument (3);
-    for (const int bad : { -1, 8, 1000 })
+    for (const int bad : { -1, (int) numInstruments, 1000 })
     {
         editor->selectInstrument (bad);
         pumpMessages (10);
