@@ -142,7 +142,7 @@ TEST (Tremolo, RhodesModWheelRanges)
         auto p = plainProcessor (rhodes);
         apply (*p, midiOf ({ cc (1, c.wheel), on (60) }));
         render (*p, 100);
-        EXPECT_EQ (EngineProbe::voices (*p)[0].rhodes.tremoloPhase > 0.0f, c.tremolo) << c.wheel;
+        EXPECT_EQ (EngineProbe::voices (*p)[0].tremoloPhase > 0.0f, c.tremolo) << c.wheel;
         EXPECT_EQ (EngineProbe::voices (*p)[0].trillPhase > 0.0f, c.trill) << c.wheel;
     }
 
@@ -152,11 +152,26 @@ TEST (Tremolo, RhodesModWheelRanges)
     apply (*p, midiOf ({ cc (1, 127), on (60) }));
     render (*p, 10);
     EngineProbe::voices (*p)[0].trillPhase = 0.0f;
-    const auto tremoloPhase = EngineProbe::voices (*p)[0].rhodes.tremoloPhase;
+    const auto tremoloPhase = EngineProbe::voices (*p)[0].tremoloPhase;
     apply (*p, midiOf ({ off (60) }));
     render (*p, 10);
-    EXPECT_NEAR (EngineProbe::voices (*p)[0].rhodes.tremoloPhase - tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
+    EXPECT_NEAR (EngineProbe::voices (*p)[0].tremoloPhase - tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
     EXPECT_EQ (EngineProbe::voices (*p)[0].trillPhase, 0.0f);
+}
+
+// The mod wheel between 5 and 10 % brings in the tremolo alone, on exactly the instruments whose row
+// asks for it, whatever they sound like.
+TEST (Tremolo, FollowsEachInstrumentsRow)
+{
+    for (const auto& row : instrumentTable)
+    {
+        auto p = plainProcessor (row.id);
+        if (row.zoneSet != noZones)
+            useSyntheticZone (*p, row.id, constant (40000), 60);
+        apply (*p, midiOf ({ cc (1, 8), on (60) }));
+        render (*p, 100);
+        EXPECT_EQ (EngineProbe::voices (*p)[0].tremoloPhase > 0.0f, row.modWheel == ModWheel::tremoloAndTrill) << row.name;
+    }
 }
 
 TEST (Drift, OffAtOnePercentWithPhasesFrozen)
