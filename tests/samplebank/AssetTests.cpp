@@ -260,7 +260,7 @@ TEST (Assets, HeldRecordingsAreSteadyOverTheirLoopedTail)
     for (const auto& r : resources (".wav"))
     {
         const auto* row = listed (r.fileName);
-        ASSERT_NE (row, nullptr) << r.fileName;
+        ASSERT_NE (row, nullptr) << r.fileName.toStdString();
         if (! row->held)
             continue;
         ++held;

@@ -7,6 +7,7 @@
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -157,6 +158,8 @@ TEST_F (EmbeddedBank, ConstructionLoadsEverySlotAndBothDrones)
     EXPECT_EQ (bank->droneHigh.buffer.getNumSamples(), 176400);
 }
 
+namespace
+{
 // The embedded file a row of the list names, found by its original name rather than through the
 // load tables made from the list, so that a table pointing at the wrong file shows.
 juce::MemoryBlock embeddedFile (const char* fileName)
@@ -179,8 +182,9 @@ const SampleZone& zoneOfRow (const SampleBank& bank, size_t index)
         return row.reed == DroneReed::low ? bank.droneLow : bank.droneHigh;
     const auto slot = std::count_if (std::begin (recordings), std::begin (recordings) + (std::ptrdiff_t) index,
                                      [&row] (const Recording& r) { return r.set == row.set; });
-    return bank.zoneSets[row.set].zones[slot];
+    return bank.zoneSets[row.set].zones[(size_t) slot];
 }
+} // namespace
 
 // Every row of the list is embedded, and nothing else with its extension is.
 TEST (EmbeddedFiles, AreExactlyTheListedRecordings)
