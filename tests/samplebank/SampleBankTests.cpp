@@ -218,7 +218,9 @@ TEST_F (EmbeddedBank, EveryRecordingIsLoadedIntoItsRowsZoneUnderItsRoot)
         EXPECT_TRUE (sameAudio (zone.buffer, decoded.buffer));
         EXPECT_EQ (zone.rootNote, row.rootNote);
         if (row.reed == DroneReed::none)
+        {
             EXPECT_EQ (setOf (&zone), row.set);
+        }
     }
 }
 
