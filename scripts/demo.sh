@@ -34,11 +34,7 @@ python3 "$ROOT/scripts/demo_midi.py" "$OUT"
 # Every instrument the installed plug-in offers, playing the phrase and then the phrase with the mod
 # wheel up (trill everywhere, tremolo too where the instrument has it); the drone is switched on and
 # sounds only under the instruments that have one.
-mapfile -t instruments < <(python3 -c '
-import sys
-sys.path.insert(0, sys.argv[1])
-from compare_renders import instruments
-print("\n".join(instruments(sys.argv[2], sys.argv[3])))' "$ROOT/tools/renders" "$KESTRUNE_HOST" "$VST3_DEST")
+mapfile -t instruments < <(python3 -m kestrune_tools.host instruments "$KESTRUNE_HOST" "$VST3_DEST")
 [ "${#instruments[@]}" -gt 0 ] || { echo "demo: the installed plug-in lists no instruments" >&2; exit 1; }
 for instrument in "${instruments[@]}"; do
   name="$(echo "$instrument" | tr 'A-Z' 'a-z')"

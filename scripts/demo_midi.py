@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """Writes the demo phrases as Standard MIDI Files: a short tune, and the same tune with the mod wheel up."""
-import pathlib
 import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools" / "renders"))
-from smf import TICKS, midi_file  # noqa: E402
+from kestrune_tools.smf import TICKS, midi_file
 
 
 def phrase(mod_wheel):

@@ -5,6 +5,8 @@ export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 JOBS="${KESTRUNE_JOBS:-2}"
 CACHE="${KESTRUNE_CACHE:-$HOME/.cache/kestrune}"
+# The Python helpers the scripts, tests and tools share.
+export PYTHONPATH="$ROOT/tools/python${PYTHONPATH:+:$PYTHONPATH}"
 
 # The patched JUCE tree that scripts/setup.sh prepares: Debian's 8.0.6 plus patches/juce, named by
 # a hash of those patches.
@@ -16,14 +18,10 @@ juce_dir() {
   fi
 }
 
-# A build folder reaches that tree through a link of its own, so the compiler sees the same JUCE paths
-# whichever patches are in force: ccache then reuses every JUCE object that a new patch leaves alone.
-juce_link() {
-  mkdir -p "$1" && ln -sfn "$(juce_dir)" "$1/juce-tree" && echo "$1/juce-tree"
-}
-
+# The scripts build against the framework tree setup.sh links at .deps/juce, whatever an earlier
+# configuration of the folder chose (-U); a -D among the arguments still overrides it.
 configure() {
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_JUCE_DIR="$(juce_link "$BUILD")" \
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -UKESTRUNE_JUCE_DIR \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache "$@" >/dev/null
 }
 

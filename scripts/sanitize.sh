@@ -22,7 +22,7 @@ esac
 bash "$ROOT/scripts/setup.sh"
 BUILD="$ROOT/build-$SAN"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZER="$FLAGS" \
-  -DKESTRUNE_JUCE_DIR="$(juce_link "$BUILD")" \
+  -UKESTRUNE_JUCE_DIR \
   -DKESTRUNE_LV2=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
 
 if [ "$MODE" = --build ]; then

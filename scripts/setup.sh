@@ -52,21 +52,45 @@ prepare_apt() {
 
 check_sha() { echo "$2  $1" | sha256sum -c --status; }
 
-JUCE_VER=8.0.6+ds-2
+# Fetches files of a Debian source package into DIR, each checked against the sha256 written here: a
+# file already there and intact is kept, a download that does not match is an error. Only the files
+# named are fetched (some packages' .dsc answers 404).
+#   fetch_source PACKAGE=VERSION DIR FILE SHA256 [FILE SHA256 ...]
+fetch_source() {
+  local package="$1" dir="$2" uris="" file sha uri
+  shift 2
+  mkdir -p "$dir"
+  while [ $# -gt 0 ]; do
+    file="$1" sha="$2"
+    shift 2
+    check_sha "$dir/$file" "$sha" 2>/dev/null && continue
+    if [ -z "$uris" ]; then
+      prepare_apt
+      uris="$(apt-get "${APT_OPTS[@]}" --print-uris source "$package")"
+    fi
+    uri="$(awk -v f="$file" '$2 == f { gsub("\047", "", $1); print $1 }' <<< "$uris")"
+    [ -n "$uri" ] || { echo "setup: $package offers no file $file" >&2; exit 1; }
+    rm -f "$dir/$file" "$dir/$file.FAILED"
+    /usr/lib/apt/apt-helper "${APT_OPTS[@]}" download-file "$uri" "$dir/$file" "SHA256:$sha" >/dev/null \
+      && check_sha "$dir/$file" "$sha" \
+      || { echo "setup: $file failed to download or does not match its sha256" >&2; rm -f "$dir/$file"; exit 1; }
+  done
+}
+
+# Several checkouts of the project share the cache: one setup at a time fetches and unpacks into it.
+exec 9> "$CACHE/setup.lock"
+flock 9
+
 # Our own fixes of the framework (patches/juce, applied after Debian's) are part of the tree's name,
 # so a checkout with other fixes never builds against this one's.
 JUCE_DIR="$(juce_dir)"
 JUCE_ORIG=juce_8.0.6+ds.orig.tar.xz
 JUCE_DEB=juce_8.0.6+ds-2.debian.tar.xz
 if [ ! -f "$JUCE_DIR/.kestrune-ready" ]; then
-  dl="$CACHE/dl"; mkdir -p "$dl"
-  if ! check_sha "$dl/$JUCE_ORIG" 4126ec8066866a1ccbc9cdd2beac712fd51e55ac7f24d8fdc45077b187a358ef 2>/dev/null \
-     || ! check_sha "$dl/$JUCE_DEB" 98f781365d85d35639b5c47416b769c3d68ad9858c8559fc6c80bb95710976a1 2>/dev/null; then
-    prepare_apt
-    (cd "$dl" && apt-get "${APT_OPTS[@]}" source --download-only "juce=$JUCE_VER")
-  fi
-  check_sha "$dl/$JUCE_ORIG" 4126ec8066866a1ccbc9cdd2beac712fd51e55ac7f24d8fdc45077b187a358ef
-  check_sha "$dl/$JUCE_DEB" 98f781365d85d35639b5c47416b769c3d68ad9858c8559fc6c80bb95710976a1
+  dl="$CACHE/dl"
+  fetch_source juce=8.0.6+ds-2 "$dl" \
+    "$JUCE_ORIG" 4126ec8066866a1ccbc9cdd2beac712fd51e55ac7f24d8fdc45077b187a358ef \
+    "$JUCE_DEB" 98f781365d85d35639b5c47416b769c3d68ad9858c8559fc6c80bb95710976a1
   rm -rf "$JUCE_DIR" "$JUCE_DIR.tmp"; mkdir -p "$JUCE_DIR.tmp"
   tar -xJf "$dl/$JUCE_ORIG" -C "$JUCE_DIR.tmp" --strip-components=1
   tar -xJf "$dl/$JUCE_DEB" -C "$JUCE_DIR.tmp"
@@ -84,36 +108,36 @@ if [ ! -f "$JUCE_DIR/.kestrune-ready" ]; then
   mv "$JUCE_DIR.tmp" "$JUCE_DIR"
   echo "setup: JUCE ready in $JUCE_DIR"
 fi
-# A plain "cmake -S . -B build" in this checkout finds the tree prepared for it here.
-mkdir -p "$ROOT/.deps" && echo "$JUCE_DIR" > "$ROOT/.deps/juce-dir"
+# The build finds the framework through this link (CMakeLists.txt), the same path whichever patches
+# are in force, so ccache reuses every framework object that a new patch leaves alone.
+mkdir -p "$ROOT/.deps" && ln -sfn "$JUCE_DIR" "$ROOT/.deps/juce"
 
-VST3_VER=3.7.10.14+~4.13.3-4
-VST3_DIR="$CACHE/vst3sdk-3.7.10"
 VALIDATOR="$CACHE/validator/validator"
 # Steinberg's validator checks the built bundle in the tests.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ] && [ ! -x "$VALIDATOR" ]; then
-  dl="$CACHE/dl-vst3"; mkdir -p "$dl"
-  if ! ls "$dl"/vst3sdk_*.orig.tar.* >/dev/null 2>&1; then
-    prepare_apt
-    # The .dsc and Debian diff of this package answer 404; the orig tarballs are all we need.
-    (cd "$dl" && apt-get "${APT_OPTS[@]}" source --download-only "vst3sdk=$VST3_VER" || true)
-  fi
-  main=$(ls "$dl"/vst3sdk_*.orig.tar.* | grep -v 'orig-' | head -1)
-  [ -n "$main" ] || { echo "setup: vst3sdk tarballs missing" >&2; exit 1; }
-  rm -rf "$VST3_DIR"; mkdir -p "$VST3_DIR"
-  tar -xf "$main" -C "$VST3_DIR" --strip-components=1
+  dl="$CACHE/dl-vst3"
+  v=vst3sdk_3.7.10.14+~4.13.3.orig
+  fetch_source "vst3sdk=3.7.10.14+~4.13.3-4" "$dl" \
+    "$v.tar.gz" 0c9fa7b578f8549d6ce6efeb427e9c7df8ca0e018bea13a523b78bb167663b81 \
+    "$v-base.tar.gz" b9eb5c1e57ca2ef6b2560dd0e13822dd5a51e437b8f5a6c421b099d621d2bffb \
+    "$v-cmake.tar.gz" f4699e910a67e585d7d177b2a48f6aa43706b3f073c8e454615f094484374349 \
+    "$v-pluginterfaces.tar.gz" fd426c6b26ef93fdfdc8aef7e9b836c1bf43f25b8a1ef4c0642a41fb9250ab8a \
+    "$v-public-sdk.tar.gz" ca1f70406b36f0763c799085c67deed5befc69514cc2b9cacb804512e95db335 \
+    "$v-vstgui4.tar.gz" 5a7673c7b22a66086a6749a0c7ff447fcfc4a10d2c2013d58ff1320be4e8456f
+  sdk="$(mktemp -d "$CACHE/vst3sdk.XXXXXX")"   # a tree of its own, gone once the validator is built
+  tar -xf "$dl/$v.tar.gz" -C "$sdk" --strip-components=1
   for comp in base cmake pluginterfaces vstgui4 public-sdk; do
-    t=$(ls "$dl"/vst3sdk_*.orig-"$comp".tar.* 2>/dev/null | head -1)
-    [ -n "$t" ] || { echo "setup: vst3sdk component $comp missing" >&2; exit 1; }
     d="$comp"; [ "$comp" = public-sdk ] && d=public.sdk
-    rm -rf "${VST3_DIR:?}/$d"; mkdir -p "$VST3_DIR/$d"
-    tar -xf "$t" -C "$VST3_DIR/$d" --strip-components=1
+    rm -rf "${sdk:?}/$d"; mkdir -p "$sdk/$d"
+    tar -xf "$dl/$v-$comp.tar.gz" -C "$sdk/$d" --strip-components=1
   done
-  cmake -S "$VST3_DIR" -B "$VST3_DIR/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$sdk" -B "$sdk/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DSMTG_ENABLE_VSTGUI_SUPPORT=OFF -DSMTG_ENABLE_VST3_HOSTING_EXAMPLES=OFF \
     -DSMTG_ENABLE_VST3_PLUGIN_EXAMPLES=OFF -DSMTG_ADD_VST3_UTILITIES=OFF -DSMTG_RUN_VST_VALIDATOR=OFF >/dev/null
-  cmake --build "$VST3_DIR/build" --target validator -j2 >/dev/null
+  cmake --build "$sdk/build" --target validator -j2 >/dev/null
   mkdir -p "$(dirname "$VALIDATOR")"
-  cp "$(find "$VST3_DIR/build" -type f -name validator -perm -u+x | head -1)" "$VALIDATOR"
+  cp "$(find "$sdk/build" -type f -name validator -perm -u+x | head -1)" "$VALIDATOR.tmp"
+  mv "$VALIDATOR.tmp" "$VALIDATOR"
+  rm -rf "$sdk"
   echo "setup: validator ready at $VALIDATOR"
 fi

@@ -1,9 +1,10 @@
 // Prints the time to decode the whole sample bank (median of 10) and the resident (anonymous) memory
 // one bank adds, compared with the float data its zones hold.
 #include "samplebank/Bank.h"
+#include "samplebank/RecordingData.h"
+#include "samplebank/WavDecoder.h"
 #include "Measure.h"
 
-#include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <algorithm>
@@ -46,21 +47,14 @@ void loadViaTemporary (SampleZone& zone, const void* data, int size, int root)
     zone.loaded = true;
 }
 
-// Decodes all 89 embedded recordings into fresh zones with `load`; milliseconds.
+// Decodes every embedded recording into fresh zones with `load`; milliseconds.
 template <typename Load>
 double decodeAll (Load load)
 {
-    std::vector<SampleZone> zones (89);
-    size_t next = 0;
+    std::vector<SampleZone> zones (std::size (recordingData));
     const auto t0 = std::chrono::steady_clock::now();
-    for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
-    {
-        if (! juce::String (BinaryData::originalFilenames[r]).endsWith (".wav"))
-            continue;
-        int size = 0;
-        const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
-        load (zones[next++], data, size, 60);
-    }
+    for (size_t i = 0; i < zones.size(); ++i)
+        load (zones[i], recordingData[i].data, recordingData[i].size, 60);
     return std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - t0).count();
 }
 
@@ -100,8 +94,8 @@ int main()
     const auto decoded = decodedMB (*bank);
 
     std::printf ("decode the embedded bank (median of 10): %.1f ms\n", median (loadMs));
-    std::printf ("decode all 89 recordings into fresh zones (median of 10): loadSample %.1f ms, "
-                 "via a temporary buffer %.1f ms\n", median (direct), median (viaTemporary));
+    std::printf ("decode all %zu recordings into fresh zones (median of 10): loadSample %.1f ms, "
+                 "via a temporary buffer %.1f ms\n", std::size (recordingData), median (direct), median (viaTemporary));
     std::printf ("decoded float data: %.1f MB\n", decoded);
     std::printf ("resident memory added by one bank: %.1f MB = %.1f %% above the decoded data  (goal <= 10 %%)\n",
                  added, 100.0 * (added / decoded - 1.0));

@@ -4,7 +4,7 @@
 
 juce::String modWheelHint (int instrument)
 {
-    const auto tremolo = isInstrument (instrument) && instrumentTable[instrument].modWheel == ModWheel::tremoloAndTrill;
+    const auto tremolo = hasTremolo (instrument);
     return tremolo ? "MOD WHEEL = TREMOLO" : "MOD WHEEL = TRILL";
 }
 

@@ -16,7 +16,8 @@ namespace palette
     inline const juce::Colour defaultAccentColour { 0xffbb44ff };
 }
 
-// Accent colour of an instrument index; anything outside 0..7 falls back to the default purple.
+// Accent colour of an instrument index; an index outside the instrument table falls back to the
+// default purple.
 juce::Colour instrumentColour (int instrumentIndex);
 
 // A colour with its alpha byte replaced: the glow layers are specified as exact bytes.

@@ -44,13 +44,8 @@ KestruneEditor::KestruneEditor (KestruneProcessor& p)
 
     for (auto& button : instrumentButtons)
     {
-        if (const auto* icon = instrumentLooks[button.index].icon)
-        {
-            int size = 0;
-            const auto* data = BinaryData::getNamedResource (icon, size);
-            jassert (data != nullptr);
-            button.icon = juce::ImageCache::getFromMemory (data, size);
-        }
+        if (const auto& icon = instrumentLooks[button.index].icon; icon.data != nullptr)
+            button.icon = juce::ImageCache::getFromMemory (*icon.data, icon.size);
         addAndMakeVisible (button);
         button.onClick = [this] (int index) { selectInstrument (index); };
     }

@@ -18,7 +18,7 @@ struct BlockValues
     float sampleRate = 44100.0f;         // the host rate as float
     bool trillOn = false;                // the mod wheel is above 0.1
     float trillStep = 0.0f;              // trill phase advance per sample
-    bool tremoloOn = false;              // the mod wheel is above 0.05 (RHODES only)
+    bool tremoloOn = false;              // the mod wheel is above 0.05 and the instrument's row has a tremolo
     float tremoloStep = 0.0f;            // tremolo phase advance per sample
     float tremoloDepth = 0.0f;
     float vibratoDepth = 0.003f;         // CHANT vibrato depth for the block's drift

@@ -111,14 +111,15 @@ inline void pitchOffsets (Voice* v, const int* on, const BlockValues& b, float m
         std::fill (&w.pitch[0][0], &w.pitch[0][0] + n * laneWidth, 1.0);
 }
 
-// RHODES amplitude wobble on the mod wheel, multiplied into w.out; releasing voices keep it.
+// The mod wheel's amplitude wobble on the instruments whose row asks for it, multiplied into w.out;
+// releasing voices keep it.
 inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGroup& w, int n) noexcept
 {
     if (! b.tremoloOn)
         return;
 
     auto& work = w.stage.tremolo;
-    auto tremoloPhase = lanes::gather (v, &Voice::rhodes, &RhodesState::tremoloPhase);
+    auto tremoloPhase = lanes::gather (v, &Voice::tremoloPhase);
     const auto step = lanes::Floats {} + b.tremoloStep;
     for (int s = 0; s < n; ++s)
     {
@@ -127,7 +128,7 @@ inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGr
     }
     for (int l = 0; l < laneWidth; ++l)
         if (on[l] != 0)
-            v[l].rhodes.tremoloPhase = tremoloPhase[l];
+            v[l].tremoloPhase = tremoloPhase[l];
 
     fastmath::sines (&work.argument[0][0], &work.sine[0][0], n * laneWidth);
 

@@ -169,6 +169,7 @@ void Engine::beginBlock (const EngineParameters& p, bool editorAttended) noexcep
     {
         releaseAllVoices();
         activeInstrument = instrument;
+        updateModulation();
     }
 
     reverbParams.roomSize = p.reverbSize / 100.0f;
@@ -192,13 +193,14 @@ void Engine::beginBlock (const EngineParameters& p, bool editorAttended) noexcep
     block.vibratoDepth = block.driftAmount * 0.008f + 0.003f;
 }
 
-// Trill and tremolo settings derived from the mod wheel; recomputed wherever a mod-wheel event applies.
+// Trill and tremolo settings derived from the mod wheel and the instrument's row; recomputed wherever
+// a mod-wheel event applies or the instrument changes.
 void Engine::updateModulation() noexcept
 {
     const auto sr = block.sampleRate;
     block.trillOn = modWheel > 0.1f;
     block.trillStep = (modWheel * 12.0f + 8.0f) / sr;
-    block.tremoloOn = modWheel > 0.05f;
+    block.tremoloOn = modWheel > 0.05f && hasTremolo (activeInstrument);
     block.tremoloStep = (modWheel * 3.0f + 4.5f) / sr;
     block.tremoloDepth = modWheel * 0.4f;
 }
@@ -297,7 +299,7 @@ void Engine::noteOn (int note, float velocity) noexcept
     v.rhodes.carrierPhase = 0.0f;
     v.rhodes.modulatorPhase = random.nextFloat() * 0.1f;
     v.rhodes.modulatorEnvelope = 1.0f;
-    v.rhodes.tremoloPhase = 0.0f;
+    v.tremoloPhase = 0.0f;
     v.driftRate = random.nextFloat() * 4.0f + 3.0f;
     v.driftPhase = random.nextFloat() * expression::twoPi;
 
@@ -422,6 +424,7 @@ void Engine::renderVoices (int n) noexcept
                 synth::renderRhodes (v, groupOn, block, group, n);
                 break;
         }
+        expression::applyTremolo (v, groupOn, block, group, n);
 
         // Each sample's sum takes the group's voices in order, one after another, as a voice at a time
         // would; the products come four at once.

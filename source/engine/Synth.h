@@ -179,7 +179,5 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
         v[l].rhodes.modulatorPhase = modulatorPhase[l];
         v[l].rhodes.carrierPhase = carrierPhase[l];
     }
-
-    expression::applyTremolo (v, on, b, w, n);
 }
 } // namespace synth

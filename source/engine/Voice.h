@@ -24,7 +24,7 @@ struct ChantState
     int formantSet = 0;               // 0 below middle C, 1 from it
 };
 
-// The electric piano's two operators, its depth envelope and the mod wheel's tremolo.
+// The electric piano's two operators and its depth envelope.
 struct RhodesState
 {
     float carrierPhase = 0.0f;
@@ -32,7 +32,6 @@ struct RhodesState
     float modulatorEnvelope = 1.0f;
     float envelopeDecay = 1.0f;       // per-sample factor of the modulation depth
     float indexScale = 1.5f;          // modulation index at full depth
-    float tremoloPhase = 0.0f;
 };
 
 // One of the 16 voices of the pool; a plain record, never reallocated. The instrument selected when
@@ -54,6 +53,7 @@ struct Voice
     double driftStep = 0.0;           // driftRate / sample rate
     float trillPhase = 0.0f;
     int trillInterval = 1;
+    float tremoloPhase = 0.0f;        // on the instruments whose mod wheel brings in a tremolo
 
     // Fixed at note-on. The sample rate only changes in Engine::prepare, which frees every voice,
     // so none of the rate-dependent constants goes stale while the voice sounds.

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "samplebank/Recordings.h"
+
 #include <iterator>
 
-// The eight instruments, one row each, in the order of the "instrument" parameter's choices (a saved
+// The instruments, one row each, in the order of the "instrument" parameter's choices (a saved
 // project stores the index, so a new instrument goes at the end). Every list of instruments (the
 // parameter's choices, the engine's renderer, the editor's buttons, the tests' loops) is read from
 // this table.
@@ -17,19 +19,6 @@ enum Instrument : int
     chant,
     rhodes,
     numInstruments
-};
-
-// The bank's sets of recordings. A sampled instrument plays one of them; two may share a set.
-enum ZoneSetId : int
-{
-    noZones = -1,
-    chanterZones,
-    recorderZones,
-    harpZones,
-    guitarZones,
-    organZones,
-    hornZones,
-    numZoneSets
 };
 
 // A recording played back, or one of the two synthesised voices.
@@ -49,7 +38,7 @@ struct InstrumentRow
 };
 
 constexpr InstrumentRow instrumentTable[] = {
-    { bagpipes, "BAGPIPES", InstrumentKind::sampled, chanterZones,  true,  ModWheel::trill },
+    { bagpipes, "BAGPIPES", InstrumentKind::sampled, bagpipesZones, true,  ModWheel::trill },
     { recorder, "RECORDER", InstrumentKind::sampled, recorderZones, false, ModWheel::trill },
     { harp,     "HARP",     InstrumentKind::sampled, harpZones,     false, ModWheel::trill },
     { guitar,   "GUITAR",   InstrumentKind::sampled, guitarZones,   false, ModWheel::trill },
@@ -83,7 +72,7 @@ static_assert (instrumentTableChecks::sampledRowsHaveZones(), "a sampled instrum
 
 constexpr bool isInstrument (int instrument) noexcept { return instrument >= 0 && instrument < numInstruments; }
 
-// Outside the table an index plays as sampled, from the chanter's set.
+// Outside the table an index plays as sampled, from the bagpipes' set.
 constexpr InstrumentKind kindOf (int instrument) noexcept
 {
     return isInstrument (instrument) ? instrumentTable[instrument].kind : InstrumentKind::sampled;
@@ -91,7 +80,12 @@ constexpr InstrumentKind kindOf (int instrument) noexcept
 
 constexpr ZoneSetId zoneSetOf (int instrument) noexcept
 {
-    return isInstrument (instrument) ? instrumentTable[instrument].zoneSet : chanterZones;
+    return isInstrument (instrument) ? instrumentTable[instrument].zoneSet : bagpipesZones;
 }
 
 constexpr bool hasDrone (int instrument) noexcept { return isInstrument (instrument) && instrumentTable[instrument].hasDrone; }
+
+constexpr bool hasTremolo (int instrument) noexcept
+{
+    return isInstrument (instrument) && instrumentTable[instrument].modWheel == ModWheel::tremoloAndTrill;
+}

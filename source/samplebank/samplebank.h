@@ -15,3 +15,4 @@
 #pragma once
 
 #include "samplebank/Bank.h"
+#include "samplebank/WavDecoder.h"

@@ -30,6 +30,8 @@ import time
 from pathlib import Path
 from urllib.parse import unquote
 
+from kestrune_tools import wav
+
 HERE = Path(__file__).resolve().parent
 LUA_BIN = shutil.which("ardour7-lua")
 ARDOUR_LIB = Path("/usr/lib/ardour7")
@@ -449,30 +451,11 @@ def check_values(report, expected, what, shown_too=True):
 
 def read_wav(path):
     """Returns (sample rate, list of channels of floats) for a float or 16-bit WAV file."""
-    data = Path(path).read_bytes()
-    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
-        raise Failure(f"{path} is not a WAV file")
-    pos, fmt, frames = 12, None, None
-    while pos + 8 <= len(data):
-        cid, size = data[pos:pos + 4], struct.unpack_from("<I", data, pos + 4)[0]
-        body = data[pos + 8:pos + 8 + size]
-        if cid == b"fmt ":
-            fmt = struct.unpack_from("<HHIIHH", body)
-            if fmt[0] == 0xFFFE:
-                fmt = (struct.unpack_from("<H", body, 24)[0],) + fmt[1:]
-        elif cid == b"data":
-            frames = body
-        pos += 8 + size + (size & 1)
-    if fmt is None or frames is None:
-        raise Failure(f"{path} lacks fmt or data")
-    tag, channels, rate, _, _, bits = fmt
-    if tag == 3 and bits == 32:
-        flat = struct.unpack(f"<{len(frames) // 4}f", frames)
-    elif tag == 1 and bits == 16:
-        flat = [v / 32768.0 for v in struct.unpack(f"<{len(frames) // 2}h", frames)]
-    else:
-        raise Failure(f"{path}: unsupported WAV format {tag}/{bits}")
-    return rate, [list(flat[c::channels]) for c in range(channels)]
+    try:
+        recording = wav.read(path)
+    except ValueError as error:
+        raise Failure(str(error))
+    return recording.rate, recording.channels
 
 
 def first_above(channels, threshold, start=0):

@@ -3,12 +3,9 @@
 harness's table, and output it cannot trust (an older host, a broken range) is refused by name."""
 
 import copy
-import sys
 import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-import ardour_host  # noqa: E402
+import ardour_host
 
 ROWS = [
     {"id": "instrument", "name": "Instrument", "kind": "choice", "start": 0, "end": 7, "step": 1, "skew": 1,

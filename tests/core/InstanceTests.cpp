@@ -116,7 +116,7 @@ TEST (Instances, ShareOneBankFreedWithTheLastInstance)
         held = sharedEmbeddedBank();
         EXPECT_EQ (held.lock().get(), &a.getSampleBank());
 
-        const auto& chanter = a.getSampleBank().zoneSets[chanterZones];
+        const auto& chanter = a.getSampleBank().zoneSets[bagpipesZones];
         ASSERT_EQ (chanter.numZones, 13);
         EXPECT_TRUE (chanter.zones[0].loaded);
         EXPECT_TRUE (a.getSampleBank().droneHigh.loaded);

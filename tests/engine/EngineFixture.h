@@ -87,7 +87,7 @@ inline void fillZone (SampleZone& zone, const std::vector<float>& frames, int ro
 inline SampleZone& useSyntheticZone (TestEngine& e, int instrument, const std::vector<float>& frames,
                                      int rootNote = 60, double sampleRate = 44100.0)
 {
-    auto& set = e.samples.zoneSets[instrument];
+    auto& set = e.samples.zoneSets[zoneSetOf (instrument)];
     set.numZones = 1;
     fillZone (set.zones[0], frames, rootNote, sampleRate);
     return set.zones[0];

@@ -137,7 +137,7 @@ TEST (Tremolo, RhodesModWheelRanges)
         auto p = plainProcessor (rhodes);
         apply (*p, midiOf ({ cc (1, c.wheel), on (60) }));
         render (*p, 100);
-        EXPECT_EQ (p->voice (0).rhodes.tremoloPhase > 0.0f, c.tremolo) << c.wheel;
+        EXPECT_EQ (p->voice (0).tremoloPhase > 0.0f, c.tremolo) << c.wheel;
         EXPECT_EQ (p->voice (0).trillPhase > 0.0f, c.trill) << c.wheel;
     }
 
@@ -150,8 +150,23 @@ TEST (Tremolo, RhodesModWheelRanges)
     ASSERT_GT (held.trillPhase, 0.0f);
     apply (*p, midiOf ({ off (60) }));
     render (*p, 10);
-    EXPECT_NEAR (p->voice (0).rhodes.tremoloPhase - held.rhodes.tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
+    EXPECT_NEAR (p->voice (0).tremoloPhase - held.tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
     EXPECT_EQ (p->voice (0).trillPhase, held.trillPhase);
+}
+
+// The mod wheel between 5 and 10 % brings in the tremolo alone, on exactly the instruments whose row
+// asks for it, whatever they sound like.
+TEST (Tremolo, FollowsEachInstrumentsRow)
+{
+    for (const auto& row : instrumentTable)
+    {
+        auto p = plainProcessor (row.id);
+        if (row.zoneSet != noZones)
+            useSyntheticZone (*p, row.id, constant (40000), 60);
+        apply (*p, midiOf ({ cc (1, 8), on (60) }));
+        render (*p, 100);
+        EXPECT_EQ (p->voice (0).tremoloPhase > 0.0f, row.modWheel == ModWheel::tremoloAndTrill) << row.name;
+    }
 }
 
 TEST (Drift, OffAtOnePercentWithPhasesFrozen)

@@ -54,7 +54,7 @@ public:
         glideStep = ornamentAmount * 0.025f + 0.005f;
         driftAmount = p.drift / 100.0f;
         const auto droneLevel = p.droneVol / 100.0f;
-        const auto droneActive = p.droneOn > 0.5f && activeInstrument == 0;
+        const auto droneActive = p.droneOn > 0.5f && hasDrone (activeInstrument);
         const auto toneCoefficient = (p.brightness / 100.0f) * 0.95f + 0.05f;
         const auto drive = (p.volume / 100.0f) * 1.3f;
 
@@ -78,7 +78,7 @@ public:
                 if (! v.active)
                     continue;
                 voiceCount += 1;
-                if (v.zone == nullptr && activeInstrument != 6 && activeInstrument != 7)
+                if (v.zone == nullptr && kindOf (activeInstrument) == InstrumentKind::sampled)
                     continue;
                 if (! v.releasing)
                     v.level = std::min (v.level + attackStep, 1.0f);
@@ -95,13 +95,15 @@ public:
                 const auto trill = trillOffset (v);
                 const auto drift = driftOffset (v);
                 const auto pitchFactor = std::pow (2.0, (double) (drift + trill) / 12.0);
-                float output;
-                if (activeInstrument == 6)
-                    output = chant (v, drift, trill);
-                else if (activeInstrument == 7)
-                    output = rhodes (v, drift, trill);
-                else
-                    output = sampled (v, pitchFactor);
+                float output = 0.0f;
+                switch (kindOf (activeInstrument))
+                {
+                    case InstrumentKind::chant:   output = chant (v, drift, trill); break;
+                    case InstrumentKind::rhodes:  output = rhodes (v, drift, trill); break;
+                    case InstrumentKind::sampled: output = sampled (v, pitchFactor); break;
+                }
+                if (hasTremolo (activeInstrument))
+                    output *= tremolo (v);
                 sum += output * v.level * v.velocity;
             }
 
@@ -372,14 +374,16 @@ private:
         if (v.carrierPhase < 0.0f)
             v.carrierPhase += 1.0f;
         const auto c = sinf (v.carrierPhase * 6.2831855f) + sinf (v.carrierPhase * 2.0f * 6.2831855f) * 0.08f;
-        auto gain = 1.0f;
-        if (modWheel > 0.05f)
-        {
-            v.tremoloPhase += (modWheel * 3.0f + 4.5f) / srf;
-            if (v.tremoloPhase >= 1.0f)
-                v.tremoloPhase -= 1.0f;
-            gain = 1.0f - (sinf (v.tremoloPhase * 6.2831855f) * 0.5f + 0.5f) * (modWheel * 0.4f);
-        }
-        return c * 0.7f * gain;
+        return c * 0.7f;
+    }
+
+    float tremolo (RefVoice& v)
+    {
+        if (modWheel <= 0.05f)
+            return 1.0f;
+        v.tremoloPhase += (modWheel * 3.0f + 4.5f) / (float) sr;
+        if (v.tremoloPhase >= 1.0f)
+            v.tremoloPhase -= 1.0f;
+        return 1.0f - (sinf (v.tremoloPhase * 6.2831855f) * 0.5f + 0.5f) * (modWheel * 0.4f);
     }
 };

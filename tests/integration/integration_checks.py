@@ -20,8 +20,8 @@ import tempfile
 import time
 import zlib
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools" / "renders"))
-from smf import vlq  # noqa: E402  (the variable-length numbers of Standard MIDI Files)
+from kestrune_tools import wav
+from kestrune_tools.smf import header, multitrack_file, vlq
 
 # What the instrument promises about its twelve parameters, in the order the host lists them: their names
 # and the text each shows at its default. Everything else about them is read from `info --json`,
@@ -79,18 +79,6 @@ def parameter_table(args):
 # Standard MIDI File and WAV helpers
 
 
-def smf(ppq, tracks):
-    """tracks: lists of (absolute tick, event bytes); returns a format-1 Standard MIDI File."""
-    data = struct.pack(">4sIHHH", b"MThd", 6, 1, len(tracks), ppq)
-    for events in tracks:
-        body, last = b"", 0
-        for tick, event in sorted(events, key=lambda e: e[0]) + [(max([0] + [t for t, _ in events]), b"\xff\x2f\x00")]:
-            body += vlq(tick - last) + event
-            last = tick
-        data += struct.pack(">4sI", b"MTrk", len(body)) + body
-    return data
-
-
 def tempo(microseconds_per_beat):
     return b"\xff\x51\x03" + microseconds_per_beat.to_bytes(3, "big")
 
@@ -117,32 +105,12 @@ def juce_binary_xml(xml):
 
 
 def read_wav(path):
-    """Returns (rate, channels, bits, is_float, frames as lists of per-channel floats)."""
-    data = pathlib.Path(path).read_bytes()
-    check(data[:4] == b"RIFF" and data[8:12] == b"WAVE", f"{path} is not a RIFF WAVE file")
-    pos, fmt, samples = 12, None, None
-    while pos + 8 <= len(data):
-        kind, size = struct.unpack("<4sI", data[pos:pos + 8])
-        chunk = data[pos + 8:pos + 8 + size]
-        if kind == b"fmt ":
-            tag, channels, rate, _, _, bits = struct.unpack("<HHIIHH", chunk[:16])
-            if tag == 0xFFFE:  # extensible: the real format tag opens the sub-format GUID
-                tag = struct.unpack("<H", chunk[24:26])[0]
-            fmt = (tag, channels, rate, bits)
-        elif kind == b"data":
-            samples = chunk
-        pos += 8 + size + (size & 1)
-    check(fmt is not None and samples is not None, f"{path} lacks a fmt or data chunk")
-    tag, channels, rate, bits = fmt
-    if tag == 3 and bits == 32:
-        values = struct.unpack(f"<{len(samples) // 4}f", samples)
-    elif tag == 1 and bits == 24:
-        values = [int.from_bytes(samples[i:i + 3], "little", signed=True) / 8388608.0
-                  for i in range(0, len(samples) - 2, 3)]
-    else:
-        raise CheckFailed(f"{path}: unexpected WAV format tag {tag} with {bits} bits")
-    frames = [values[i:i + channels] for i in range(0, len(values) - channels + 1, channels)]
-    return rate, channels, bits, tag == 3, frames
+    """Returns (rate, channels, bits, is_float, frames as per-frame tuples of floats)."""
+    try:
+        recording = wav.read(path)
+    except ValueError as error:
+        raise CheckFailed(str(error))
+    return recording.rate, len(recording.channels), recording.bits, recording.is_float, list(zip(*recording.channels))
 
 
 def png_pixels(path):
@@ -304,7 +272,7 @@ def render(args):
     conductor = [(0, tempo(500000)), (960, tempo(250000))]
     notes = [(240, b"\x90\x3c\x64"), (1200, b"\x80\x3c\x00"), (960, b"\x91\x43\x50"), (1440, b"\x81\x43\x00")]
     midi = work / "render_fixture.mid"
-    midi.write_bytes(smf(ppq, [conductor, notes]))
+    midi.write_bytes(multitrack_file(ppq, [conductor, notes]))
     end_of_events, first_note = 1.25, 0.25
 
     cases = [  # rate, block, tail, extra options
@@ -351,7 +319,7 @@ def render_tail(args):
     work = pathlib.Path(args.work)
     rate = 48000
     midi = work / "tail_fixture.mid"
-    midi.write_bytes(smf(480, [[(0, tempo(500000)), (0, note_on(60)), (1200, note_off(60))]]))  # off at 1.25 s
+    midi.write_bytes(multitrack_file(480, [[(0, tempo(500000)), (0, note_on(60)), (1200, note_off(60))]]))  # off at 1.25 s
     last_event = 1.25
 
     # A 3 s release and the reverb sound well past a fixed 2 s; the render runs until the output
@@ -381,7 +349,7 @@ def render_as_written(args):
 
     def render_events(name, events, tail):
         midi, out = work / f"{name}.mid", work / f"{name}.wav"
-        midi.write_bytes(smf(480, [[(0, tempo(500000))] + events]))
+        midi.write_bytes(multitrack_file(480, [[(0, tempo(500000))] + events]))
         host(args, "render", args.bundle, str(midi), str(out), "--float", "--tail", str(tail), *settings)
         return [frame[0] for frame in read_wav(out)[4]]
 
@@ -407,7 +375,7 @@ def render_automation(args):
     work = pathlib.Path(args.work)
     rate, block = 48000, 512
     midi = work / "automation_fixture.mid"
-    midi.write_bytes(smf(480, [[(0, tempo(500000)), (0, note_on(60)), (1920, note_off(60))]]))  # 0 to 2 s
+    midi.write_bytes(multitrack_file(480, [[(0, tempo(500000)), (0, note_on(60)), (1920, note_off(60))]]))  # 0 to 2 s
     lane = work / "automation_lane.csv"
     lane.write_text("time,id,value\n# mute between 0.5 s and 1 s\n0.5,volume,0\n48000s, Volume ,80\n")
 
@@ -439,13 +407,13 @@ def host_errors(args):
     work.mkdir(exist_ok=True)
     not_midi = work / "not_a_midi_file.mid"
     not_midi.write_bytes(b"RIFF this is no MIDI file")
-    one_note = smf(480, [[(0, note_on(60)), (240, note_off(60))]])
+    one_note = multitrack_file(480, [[(0, note_on(60)), (240, note_off(60))]])
     good_midi = work / "one_note.mid"
     good_midi.write_bytes(one_note)
     bad_timing = {name: work / f"{name}.mid" for name in ["smpte_zero_ticks", "ppq_zero", "tempo_zero", "truncated"]}
-    bad_timing["smpte_zero_ticks"].write_bytes(smf(0xE700, [[(0, note_on(60)), (240, note_off(60))]]))
-    bad_timing["ppq_zero"].write_bytes(smf(0, [[(0, note_on(60)), (240, note_off(60))]]))
-    bad_timing["tempo_zero"].write_bytes(smf(480, [[(0, tempo(0)), (0, note_on(60)), (240, note_off(60))]]))
+    bad_timing["smpte_zero_ticks"].write_bytes(multitrack_file(0xE700, [[(0, note_on(60)), (240, note_off(60))]]))
+    bad_timing["ppq_zero"].write_bytes(multitrack_file(0, [[(0, note_on(60)), (240, note_off(60))]]))
+    bad_timing["tempo_zero"].write_bytes(multitrack_file(480, [[(0, tempo(0)), (0, note_on(60)), (240, note_off(60))]]))
     bad_timing["truncated"].write_bytes(one_note[:-5])
     garbage_state = work / "garbage_state.bin"
     garbage_state.write_bytes(b"\x00" * 40)
@@ -560,7 +528,7 @@ def lasting_midi(path, size):
     refuses it before it loads the plug-in."""
     pairs = b"\x01\x3c\x00\x01\x3c\x40" * max(size // 6, 1)
     track = b"\x00\x90\x3c\x40" + pairs + vlq(90_000_000) + b"\x3c\x00" + b"\x00\xff\x2f\x00"
-    path.write_bytes(struct.pack(">4sIHHH", b"MThd", 6, 0, 1, 480) + struct.pack(">4sI", b"MTrk", len(track)) + track)
+    path.write_bytes(header(0, 1, 480) + struct.pack(">4sI", b"MTrk", len(track)) + track)
 
 
 def run_measured(command, preexec_fn=None):
@@ -578,7 +546,7 @@ def host_files(args):
     work = pathlib.Path(args.work) / "host_files"
     work.mkdir(exist_ok=True)
     midi = work / "one_note.mid"
-    midi.write_bytes(smf(480, [[(0, note_on(60)), (240, note_off(60))]]))
+    midi.write_bytes(multitrack_file(480, [[(0, note_on(60)), (240, note_off(60))]]))
     lanes = work / "lanes.csv"
     lanes.write_text("0.1,volume,40\n")
     state = work / "state.bin"

@@ -18,10 +18,9 @@ import sys
 import tempfile
 import threading
 import time
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "standalone"))
-from standalone_jack import RATE, jack_ports, peak, read_wav, wait_for  # noqa: E402
+from kestrune_tools import wav
+from kestrune_tools.jack import RATE, jack_ports, peak, wait_for
 
 URI = "urn:zarnithquorlebrefton:kestrune"
 CLIENT = "kestrune"
@@ -95,9 +94,9 @@ def record(env, home, name, seconds):
     path = os.path.join(home, f"{name}.wav")
     subprocess.run(["jack_rec", "-f", path, "-d", str(seconds), "-b", "16", *OUTPUTS], env=env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, check=True, timeout=seconds + 15)
-    frames = read_wav(path)
-    level = peak(frames, 0, len(frames) // 2)
-    print(f"{name}: {len(frames) // 2 / RATE:.2f} s recorded, peak {level:.6f}")
+    frames = wav.read(path).channels
+    level = peak(frames, 0, len(frames[0]))
+    print(f"{name}: {len(frames[0]) / RATE:.2f} s recorded, peak {level:.6f}")
     return level
 
 

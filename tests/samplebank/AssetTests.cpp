@@ -1,11 +1,12 @@
 // Checks over the committed recordings and icons, read from the BinaryData compiled into the plug-in.
 #include <gtest/gtest.h>
 
-#include "SampleNames.h"
+#include "samplebank/Recordings.h"
 
 #include <BinaryData.h>
 #include <juce_graphics/juce_graphics.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -35,6 +36,15 @@ std::vector<Resource> resources (const char* extension)
         found.push_back ({ fileName, reinterpret_cast<const unsigned char*> (data), size });
     }
     return found;
+}
+
+// The row of the list of recordings that names `fileName`, or null.
+const Recording* listed (const juce::String& fileName)
+{
+    for (const auto& row : recordings)
+        if (fileName == row.file)
+            return &row;
+    return nullptr;
 }
 
 uint32_t le32 (const unsigned char* p) { return juce::ByteOrder::littleEndianInt (p); }
@@ -154,7 +164,7 @@ double rmsDb (const float* x, int n)
 TEST (Assets, EveryRecordingIsMono16BitPcmAt44100WithAnInfoTag)
 {
     const auto wavs = resources (".wav");
-    ASSERT_EQ (wavs.size(), 89u);
+    ASSERT_EQ (wavs.size(), std::size (recordings));
 
     for (const auto& r : wavs)
     {
@@ -207,14 +217,14 @@ TEST (Assets, EveryRecordingSoundsWithin10CentsOfItsName)
     for (const auto& r : resources (".wav"))
     {
         SCOPED_TRACE (r.fileName.toStdString());
-        const auto name = describeRecording (r.fileName);
-        ASSERT_GE (name.spelledNote, 0);
+        const auto* row = listed (r.fileName);
+        ASSERT_NE (row, nullptr);
         const auto w = parseWav (r);
-        const auto expectedHz = noteHz (name.spelledNote);
+        const auto expectedHz = noteHz (row->pitch);
         const auto period = fileRate / expectedHz;
 
-        const int length = name.sustained ? 11025 : std::max (4096, (int) (8 * period));
-        const int start = name.sustained ? (int) w.samples.size() / 2 - length / 2 : (int) (0.06 * fileRate);
+        const int length = row->held ? 11025 : std::max (4096, (int) (8 * period));
+        const int start = row->held ? (int) w.samples.size() / 2 - length / 2 : (int) (0.06 * fileRate);
         const int span = length + (int) (1.5 * period) + 2;
         ASSERT_LE ((size_t) (start + span), w.samples.size());
 
@@ -246,10 +256,12 @@ TEST (Assets, EveryRecordingStartsAtItsOnsetNearFullScaleWithoutClipping)
 // fade or beat there.
 TEST (Assets, HeldRecordingsAreSteadyOverTheirLoopedTail)
 {
-    int held = 0;
+    size_t held = 0;
     for (const auto& r : resources (".wav"))
     {
-        if (! describeRecording (r.fileName).sustained)
+        const auto* row = listed (r.fileName);
+        ASSERT_NE (row, nullptr) << r.fileName.toStdString();
+        if (! row->held)
             continue;
         ++held;
         SCOPED_TRACE (r.fileName.toStdString());
@@ -268,19 +280,24 @@ TEST (Assets, HeldRecordingsAreSteadyOverTheirLoopedTail)
         for (size_t i = 0; i < levels.size(); ++i)
             EXPECT_NEAR (levels[i], mean, 1.5) << "window " << i;
     }
-    EXPECT_EQ (held, 45);   // recorder, chanter, drones, organ, horn
+    EXPECT_EQ (held, (size_t) std::count_if (std::begin (recordings), std::end (recordings), [] (const Recording& row) { return row.held; }));
 }
 
 // The drone plays both recordings from one position that returns to frame 0 after the low drone's
 // last frame, with no crossfade: across that seam both must continue as periodically as anywhere else.
 TEST (Assets, DronesLoopSeamlesslyAtTheLowDronesLength)
 {
-    std::map<juce::String, std::vector<float>> drones;
+    std::map<const Recording*, std::vector<float>> drones;
+    const Recording* low = nullptr;
     for (const auto& r : resources (".wav"))
-        if (r.fileName.startsWith ("drone_"))
-            drones[r.fileName] = parseWav (r).samples;
+        if (const auto* row = listed (r.fileName); row != nullptr && row->reed != DroneReed::none)
+        {
+            drones[row] = parseWav (r).samples;
+            low = row->reed == DroneReed::low ? row : low;
+        }
     ASSERT_EQ (drones.size(), 2u);
-    const auto loopLength = (int) drones["drone_G2_1.wav"].size();
+    ASSERT_NE (low, nullptr);
+    const auto loopLength = (int) drones[low].size();
 
     // Least normalised difference between the signal and itself one period later.
     auto aperiodicity = [] (const std::vector<float>& z, double period)
@@ -300,10 +317,10 @@ TEST (Assets, DronesLoopSeamlesslyAtTheLowDronesLength)
         return best;
     };
 
-    for (const auto& [name, x] : drones)
+    for (const auto& [row, x] : drones)
     {
-        SCOPED_TRACE (name.toStdString());
-        const auto period = fileRate / noteHz (describeRecording (name).spelledNote);
+        SCOPED_TRACE (row->file);
+        const auto period = fileRate / noteHz (row->pitch);
         const auto span = (int) (4 * period);
 
         std::vector<float> seam (x.begin() + loopLength - span, x.begin() + loopLength);

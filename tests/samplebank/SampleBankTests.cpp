@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "SampleNames.h"
 #include "samplebank/Bank.h"
+#include "samplebank/WavDecoder.h"
 
 #include <BinaryData.h>
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -126,13 +127,11 @@ TEST_F (EmbeddedBank, EveryInstrumentPlaysItsRowsZoneSet)
 
 TEST_F (EmbeddedBank, ConstructionLoadsEverySlotAndBothDrones)
 {
-    const int expectedSizes[] = { 13, 17, 20, 24, 11, 2 };
-    static_assert (std::size (expectedSizes) == numZoneSets);
     for (int s = 0; s < numZoneSets; ++s)
     {
-        SCOPED_TRACE (testing::Message() << "set " << s);
+        SCOPED_TRACE (zoneSetNames[s]);
         const auto& set = bank->zoneSets[s];
-        ASSERT_EQ (set.numZones, expectedSizes[s]);
+        ASSERT_EQ (set.numZones, std::count_if (std::begin (recordings), std::end (recordings), [s] (const Recording& r) { return r.set == s; }));
         for (int i = 0; i < maxZonesPerSet; ++i)
         {
             const auto& zone = set.zones[i];
@@ -159,69 +158,82 @@ TEST_F (EmbeddedBank, ConstructionLoadsEverySlotAndBothDrones)
     EXPECT_EQ (bank->droneHigh.buffer.getNumSamples(), 176400);
 }
 
-// Calls fn (file name, bytes, size) for every embedded recording, its name in any failure's trace, and
-// returns how many there are.
-template <typename Fn>
-int forEachRecording (Fn fn)
+namespace
 {
-    int recordings = 0;
+// The embedded file a row of the list names, found by its original name rather than through the
+// load tables made from the list, so that a table pointing at the wrong file shows.
+juce::MemoryBlock embeddedFile (const char* fileName)
+{
     for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
-    {
-        const juce::String fileName (BinaryData::originalFilenames[r]);
-        if (! fileName.endsWith (".wav"))
-            continue;
-        ++recordings;
-        SCOPED_TRACE (fileName.toStdString());
-
-        int size = 0;
-        const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
-        fn (fileName, data, size);
-    }
-    return recordings;
+        if (std::strcmp (BinaryData::originalFilenames[r], fileName) == 0)
+        {
+            int size = 0;
+            const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[r], size);
+            return { data, (size_t) size };
+        }
+    return {};
 }
 
-// Each embedded recording, decoded on its own, must turn up in exactly one zone of the right set (or
-// drone) under the root its name spells: this checks the load tables against the resources.
-TEST_F (EmbeddedBank, EveryRecordingIsLoadedOnceUnderItsRoot)
+// The zone row `index` of the list fills: the drone reed it names, or its place among its set's rows.
+const SampleZone& zoneOfRow (const SampleBank& bank, size_t index)
 {
-    std::vector<const SampleZone*> zones;
-    for (const auto& set : bank->zoneSets)
-        for (int i = 0; i < set.numZones; ++i)
-            zones.push_back (&set.zones[i]);
-    zones.push_back (&bank->droneLow);
-    zones.push_back (&bank->droneHigh);
+    const auto& row = recordings[index];
+    if (row.reed != DroneReed::none)
+        return row.reed == DroneReed::low ? bank.droneLow : bank.droneHigh;
+    const auto slot = std::count_if (std::begin (recordings), std::begin (recordings) + (std::ptrdiff_t) index,
+                                     [&row] (const Recording& r) { return r.set == row.set; });
+    return bank.zoneSets[row.set].zones[(size_t) slot];
+}
+} // namespace
 
-    std::set<const SampleZone*> matched;
-    const auto recordings = forEachRecording ([&] (const juce::String& fileName, const char* data, int size)
+// Every row of the list is embedded, and nothing else with its extension is.
+TEST (EmbeddedFiles, AreExactlyTheListedRecordings)
+{
+    std::set<std::string> listed, embedded;
+    for (const auto& row : recordings)
     {
+        EXPECT_TRUE (listed.insert (row.file).second) << row.file << " listed twice";
+        EXPECT_GT (embeddedFile (row.file).getSize(), 44u) << row.file;
+    }
+    for (int r = 0; r < BinaryData::namedResourceListSize; ++r)
+        if (juce::String (BinaryData::originalFilenames[r]).endsWith (".wav"))
+            embedded.insert (BinaryData::originalFilenames[r]);
+    EXPECT_EQ (embedded, listed);
+}
+
+// Each row of the list, decoded on its own from the file it names, is the zone the row fills, under
+// the row's root: this checks the load tables made from the list against the files.
+TEST_F (EmbeddedBank, EveryRecordingIsLoadedIntoItsRowsZoneUnderItsRoot)
+{
+    for (size_t i = 0; i < std::size (recordings); ++i)
+    {
+        const auto& row = recordings[i];
+        SCOPED_TRACE (row.file);
+        const auto file = embeddedFile (row.file);
         SampleZone decoded;
-        loadSample (decoded, data, size, 0);
+        loadSample (decoded, file.getData(), (int) file.getSize(), 0);
         ASSERT_TRUE (decoded.loaded);
 
-        std::vector<const SampleZone*> hits;
-        for (const auto* zone : zones)
-            if (sameAudio (zone->buffer, decoded.buffer))
-                hits.push_back (zone);
-        ASSERT_EQ (hits.size(), 1u);
-        matched.insert (hits.front());
-
-        const auto expected = describeRecording (fileName);
-        EXPECT_EQ (hits.front()->rootNote, expected.rootNote);
-        if (expected.set >= 0)
-            EXPECT_EQ (setOf (hits.front()), expected.set);
-        else
-            EXPECT_EQ (hits.front(), expected.rootNote == 43 ? &bank->droneLow : &bank->droneHigh);
-    });
-    EXPECT_EQ (recordings, 89);
-    EXPECT_EQ (matched.size(), zones.size());
+        const auto& zone = zoneOfRow (*bank, i);
+        EXPECT_TRUE (sameAudio (zone.buffer, decoded.buffer));
+        EXPECT_EQ (zone.rootNote, row.rootNote);
+        if (row.reed == DroneReed::none)
+        {
+            EXPECT_EQ (setOf (&zone), row.set);
+        }
+    }
 }
 
 // The bank decodes 16-bit mono files itself: every recording, in its zone and through loadSample,
 // must hold exactly the floats JUCE's reader gives.
 TEST_F (EmbeddedBank, EveryRecordingHoldsExactlyWhatJucesReaderDecodes)
 {
-    const auto recordings = forEachRecording ([&] (const juce::String& fileName, const char* data, int size)
+    for (size_t i = 0; i < std::size (recordings); ++i)
     {
+        SCOPED_TRACE (recordings[i].file);
+        const auto file = embeddedFile (recordings[i].file);
+        const auto* data = static_cast<const char*> (file.getData());
+        const auto size = (int) file.getSize();
         const auto reference = decodeWithReader (data, (size_t) size);
         ASSERT_GT (reference.audio.getNumSamples(), 0);
 
@@ -246,18 +258,10 @@ TEST_F (EmbeddedBank, EveryRecordingHoldsExactlyWhatJucesReaderDecodes)
         EXPECT_TRUE (sameAudio (beside.buffer, reference.audio));
         EXPECT_TRUE (std::all_of (small.begin(), small.end(), [] (float f) { return f == 7.0f; }));
 
-        const auto name = describeRecording (fileName);
-        const SampleZone* zone = name.rootNote == 43 && name.set < 0 ? &bank->droneLow
-                               : name.set < 0                       ? &bank->droneHigh
-                                                                    : nullptr;
-        for (int i = 0; zone == nullptr && name.set >= 0 && i < bank->zoneSets[name.set].numZones; ++i)
-            if (bank->zoneSets[name.set].zones[i].rootNote == name.rootNote)
-                zone = &bank->zoneSets[name.set].zones[i];
-        ASSERT_NE (zone, nullptr);
-        EXPECT_TRUE (sameAudio (zone->buffer, reference.audio));
-        EXPECT_EQ (zone->sampleRate, reference.sampleRate);
-    });
-    EXPECT_EQ (recordings, 89);
+        const auto& zone = zoneOfRow (*bank, i);
+        EXPECT_TRUE (sameAudio (zone.buffer, reference.audio));
+        EXPECT_EQ (zone.sampleRate, reference.sampleRate);
+    }
 }
 
 // A bank decoded twice into the same object replaces its arena; moved, it keeps it. Either way every

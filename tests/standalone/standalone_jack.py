@@ -9,7 +9,6 @@ settings leave it starting on its other audio devices.
 Exit status 0 = pass, 1 = fail, 77 = JACK's server or tools are not installed (reported as skipped).
 """
 
-import array
 import ctypes
 import ctypes.util
 import os
@@ -19,14 +18,13 @@ import subprocess
 import sys
 import tempfile
 import time
-import wave
 
+from kestrune_tools import wav
+from kestrune_tools.jack import RATE, jack_ports, peak, wait_for
 from standalone_smoke import WINDOW_TITLE, EDITOR_WIDTH, XWindows
 
 CLIENT = WINDOW_TITLE  # JUCE names the JACK client after the plug-in
 PORTS = [f"{CLIENT}:out_1", f"{CLIENT}:out_2"]
-RATE = 48000
-TIMEOUT = 30.0
 SETTINGS = f"""<?xml version="1.0" encoding="UTF-8"?>
 <PROPERTIES>
   <VALUE name="audioSetup">
@@ -35,20 +33,6 @@ SETTINGS = f"""<?xml version="1.0" encoding="UTF-8"?>
   </VALUE>
 </PROPERTIES>
 """
-
-
-def wait_for(predicate, what, timeout=TIMEOUT):
-    started = time.monotonic()
-    while time.monotonic() - started < timeout:
-        if predicate():
-            return
-        time.sleep(0.2)
-    raise RuntimeError(f"no {what} after {timeout:.0f} s")
-
-
-def jack_ports(env):
-    result = subprocess.run(["jack_lsp"], env=env, capture_output=True, text=True)
-    return result.stdout.splitlines() if result.returncode == 0 else []
 
 
 def window_of(xw):
@@ -78,19 +62,12 @@ def click_and_hold(xw, window, x, y, seconds):
     x11.XFlush(xw.display)
 
 
-def peak(frames, start, end):
-    """Peak of both channels of interleaved 16-bit frames [start, end), full scale 1."""
-    return max((abs(s) for s in frames[start * 2:end * 2]), default=0) / 32768.0
-
-
-def read_wav(path):
-    with wave.open(path) as w:
-        if w.getnchannels() != 2 or w.getsampwidth() != 2:
-            raise RuntimeError(f"jack_rec wrote {w.getnchannels()} channels of {w.getsampwidth()} bytes")
-        data = array.array("h", w.readframes(w.getnframes()))
-    if sys.byteorder != "little":
-        data.byteswap()
-    return data
+def read_recording(path):
+    """The channels jack_rec wrote: two of 16 bits."""
+    recording = wav.read(path)
+    if len(recording.channels) != 2 or recording.bits != 16:
+        raise RuntimeError(f"jack_rec wrote {len(recording.channels)} channels of {recording.bits} bits")
+    return recording.channels
 
 
 def start_app(app, env):
@@ -134,8 +111,8 @@ def on_jack(app, env, xw, home):
         time.sleep(1.5)
         click_and_hold(xw, window, *key, 1.0)
         rec.wait(timeout=15)
-        frames = read_wav(recording)
-        seconds = len(frames) // 2 / RATE
+        frames = read_recording(recording)
+        seconds = len(frames[0]) / RATE
         print(f"recorded {seconds:.2f} s from {', '.join(PORTS)}")
         # The key goes down about 1.8 s into the 4 s recording and up a second later (jack_rec may
         # start a little late, which moves both earlier).

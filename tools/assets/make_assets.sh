@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Re-creates the committed assets (an optional step: the plug-in's build only needs the files in
-# assets/). Installs fluidsynth, the Fluid R3 GM SoundFont and numpy from Debian and renders the 89
-# recordings; then builds the kestrune_icons tool and draws the 7 icons.
+# assets/). Installs fluidsynth, the Fluid R3 GM SoundFont and numpy from Debian and renders the
+# recordings assets/recordings.txt lists; then builds the kestrune_icons tool and draws the 7 icons.
 #   bash tools/assets/make_assets.sh [--only GROUP ...]   (arguments go to make_samples.py)
 #   KESTRUNE_ASSETS=samples|icons|all (default all) picks the steps.
 set -euo pipefail

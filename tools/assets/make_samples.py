@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Renders the 89 recordings of the sample bank from a General MIDI SoundFont with fluidsynth.
+"""Renders the recordings of the sample bank that assets/recordings.txt lists from a General MIDI
+SoundFont with fluidsynth.
 
 Each group of notes is rendered in one fluidsynth run (one note after another, dry), then every
 note is cut out, trimmed so that its onset is frame 0, levelled (held tones), cut to its length,
@@ -9,8 +10,11 @@ they are cut from the steady part of the tone as seamless loops of the low drone
 The pitch of every note is measured and corrected with pitch bend in a second render, so each
 recording sounds within a cent or two of the note its file name spells.
 
-Usage: make_samples.py OUTPUT_DIR [--soundfont FILE] [--only NAME ...]
-Needs fluidsynth, the SoundFont and python3-numpy (tools/assets/make_assets.sh installs them).
+Usage: make_samples.py OUTPUT_DIR [--soundfont FILE] [--only GROUP ...]
+A group is a zone set of the list, or "drone" for both reeds. A set without a recipe below is left
+alone (its recordings come from elsewhere).
+Needs fluidsynth, the SoundFont, python3-numpy and tools/python on PYTHONPATH
+(tools/assets/make_assets.sh sees to all of them).
 """
 
 import argparse
@@ -22,79 +26,58 @@ import tempfile
 
 import numpy as np
 
+from kestrune_tools import wav
+from kestrune_tools.recordings import recordings
+from kestrune_tools.smf import midi_file
+
 RATE = 44100
 MAX_FRAMES = 4 * RATE
 SOFTWARE_TAG = b"Kestrune asset pipeline (fluidsynth)"
 PEAK = 10 ** (-1.0 / 20)  # -1 dBFS
-
-NOTE_NAMES = {"C": 0, "Cs": 1, "D": 2, "Ds": 3, "E": 4, "F": 5, "Fs": 6, "G": 7, "Gs": 8, "A": 9, "As": 10, "B": 11}
-
-
-def spelled_note(token):
-    """'Fs5' -> 78 (C4 = 60)."""
-    return 12 * (int(token[-1]) + 1) + NOTE_NAMES[token[:-1]]
-
 
 def geometric(n, n0, len0, n1, len1):
     """Length falling geometrically from len0 at note n0 to len1 at note n1."""
     return len0 * (len1 / len0) ** ((n - n0) / (n1 - n0))
 
 
-# Groups: GM program (0-based), kind (PLUCK, HELD or DRONE), and the notes with their lengths in frames.
+# How each group is rendered: its GM program (0-based), its kind (PLUCK, HELD or DRONE), and the length
+# in frames of a note, from the note it sounds at.
 PLUCK, HELD, DRONE = "pluck", "held", "drone"
 DRONE_LOOP = 106512  # the drone's loop: the low drone's length, after which both restart at frame 0
 
-def catalogue():
-    groups = []
-
-    guitar = ["A1", "A3", "A5", "As3", "As5", "B2", "B4", "C2", "C4", "C6", "Cs4", "D2", "D4", "Ds2",
-              "Ds5", "E3", "E5", "F3", "F5", "Fs4", "G1", "G3", "G5", "Gs3"]
+RECIPES = {
     # The eight lowest ring for the full 4 s; above F3 the notes shorten towards 0.895 s at C6.
-    groups.append(("guitar", 24, PLUCK, [
-        ("guitar_%s" % t, spelled_note(t),
-         MAX_FRAMES if spelled_note(t) <= 53 else round(RATE * geometric(spelled_note(t), 53, 4.0, 84, 0.895)))
-        for t in guitar]))
-
-    harp = ["A2", "A6", "B1", "B3", "B5", "B6", "C5", "D2", "D6", "D7", "E1", "E3", "E5", "F2", "F4", "F6",
-            "F7", "G1", "G3", "G5"]
-    groups.append(("harp", 46, PLUCK, [
-        ("harp_%s" % t, spelled_note(t),
-         MAX_FRAMES if spelled_note(t) <= 65 else round(RATE * geometric(spelled_note(t), 65, 4.0, 101, 0.631)))
-        for t in harp]))
-
-    recorder = ["A5", "A6", "As5", "B5", "C5", "C6", "Cs6", "D5", "D6", "E5", "E6", "F5", "F6", "Fs5", "G5",
-                "G6", "Gs5"]
-    groups.append(("recorder", 74, HELD, [
-        ("recorder_%s" % t, spelled_note(t), round(RATE * geometric(spelled_note(t), 72, 3.177, 93, 1.789)))
-        for t in recorder]))
-
-    chanter = ["A4", "As4", "B4", "C5", "Cs5", "D5", "Ds5", "E5", "F4", "F5", "Fs5", "G4", "G5"]
-    short_chanter = {"Fs5": 3.718, "G5": 3.437}
-    groups.append(("chanter", 109, HELD, [
-        ("%s_31" % t, spelled_note(t), round(RATE * short_chanter[t]) if t in short_chanter else MAX_FRAMES)
-        for t in chanter]))
-
+    "guitar": (24, PLUCK, lambda n: MAX_FRAMES if n <= 53 else round(RATE * geometric(n, 53, 4.0, 84, 0.895))),
+    "harp": (46, PLUCK, lambda n: MAX_FRAMES if n <= 65 else round(RATE * geometric(n, 65, 4.0, 101, 0.631))),
+    "recorder": (74, HELD, lambda n: round(RATE * geometric(n, 72, 3.177, 93, 1.789))),
+    "bagpipes": (109, HELD, lambda n: round(RATE * {78: 3.718, 79: 3.437}[n]) if n in (78, 79) else MAX_FRAMES),
     # The drones are a reed organ: a plain, steady reed tone that sits under the chanter.
-    groups.append(("drone", 20, DRONE, [("drone_G2_1", 43, DRONE_LOOP), ("drone_G3_3", 55, MAX_FRAMES)]))
+    "drone": (20, DRONE, lambda n: DRONE_LOOP if n == 43 else MAX_FRAMES),
+    "organ": (19, HELD, lambda n: MAX_FRAMES),
+    "horn": (60, HELD, lambda n: round(RATE * {60: 2.574, 72: 1.240}[n])),
+}
 
-    organ = ["C2", "C3", "C4", "C5", "C6", "C7", "Fs2", "Fs3", "Fs4", "Fs5", "Fs6"]
-    groups.append(("organ", 19, HELD, [("organ_%s" % t, spelled_note(t), MAX_FRAMES) for t in organ]))
 
-    groups.append(("horn", 60, HELD, [("horn_C4", 60, round(RATE * 2.574)), ("horn_C5", 72, round(RATE * 1.240))]))
-    return groups
+def group_of(row):
+    return "drone" if row.set in ("droneLow", "droneHigh") else row.set
+
+
+def catalogue():
+    """(group, program, kind, [(name, note, frames)]) for every group with a recipe, its notes in the order
+    of their names (the order the committed files were rendered in)."""
+    groups = {}
+    for row in sorted(recordings(), key=lambda r: r.file):
+        groups.setdefault(group_of(row), []).append(row)
+    for group, rows in groups.items():
+        if group not in RECIPES:
+            print("not rendered here (no recipe): %s" % ", ".join(r.file for r in rows))
+            continue
+        program, kind, length = RECIPES[group]
+        yield group, program, kind, [(r.file[:-len(".wav")], r.pitch, length(r.pitch)) for r in rows]
 
 
 # ---------------------------------------------------------------------------------------------
 # MIDI writing and rendering
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.append((n & 0x7F) | 0x80)
-        n >>= 7
-    return bytes(reversed(out))
-
 
 TICKS_PER_SECOND = 960  # 480 ticks per quarter at the default 120 bpm
 LEAD_IN = 0.5
@@ -130,28 +113,14 @@ def write_midi(path, program, kind, notes, bends):
         events.append((int((start - 0.25) * TICKS_PER_SECOND), bytes([0xE0, bend & 0x7F, bend >> 7])))
         events.append((int(start * TICKS_PER_SECOND), bytes([0x90, note, VELOCITY])))
         events.append((int((start + hold_seconds(kind, frames)) * TICKS_PER_SECOND), bytes([0x80, note, 0])))
-    events.append((int(end * TICKS_PER_SECOND), bytes([0xFF, 0x2F, 0])))
-    track, now = b"", 0
-    for at, message in events:
-        track += vlq(at - now) + message
-        now = at
     with open(path, "wb") as f:
-        f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480))
-        f.write(b"MTrk" + struct.pack(">I", len(track)) + track)
+        f.write(midi_file(events, ppq=480, end=int(end * TICKS_PER_SECOND)))
 
 
 def read_float_wav(path):
-    data = open(path, "rb").read()
-    pos, fmt, samples = 12, None, None
-    while pos + 8 <= len(data):
-        cid, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
-        if cid == b"fmt ":
-            fmt = struct.unpack("<HHIIHH", data[pos + 8:pos + 24])
-        elif cid == b"data":
-            samples = data[pos + 8:pos + 8 + size]
-        pos += 8 + size + (size & 1)
-    assert fmt is not None and fmt[0] == 3 and fmt[5] == 32 and fmt[2] == RATE, fmt
-    return np.frombuffer(samples, dtype="<f4").reshape(-1, fmt[1]).astype(np.float64)
+    recording = wav.read(path)
+    assert recording.is_float and recording.bits == 32 and recording.rate == RATE, recording[:3]
+    return np.stack([np.frombuffer(c, dtype=np.float32) for c in recording.channels], axis=1).astype(np.float64)
 
 
 def render(soundfont, program, kind, notes, bends, workdir):

@@ -10,17 +10,20 @@ that differs.
 
     python3 tools/renders/compare_renders.py BEFORE.vst3 AFTER.vst3 [--drift N] [--host PATH] [--work DIR]
 
+(with tools/python on PYTHONPATH, as `source scripts/env.sh` sets it)
+
 Exit status 0 when every pair is identical, 1 otherwise.
 """
 import argparse
-import json
 import os
 import pathlib
 import struct
 import subprocess
 import sys
 
-from smf import TICKS, midi_file, wav_chunks
+from kestrune_tools import wav
+from kestrune_tools.host import instruments
+from kestrune_tools.smf import TICKS, midi_file
 
 RATES = [44100, 48000, 96000]
 BLOCKS = [1, 64, 512]
@@ -38,19 +41,13 @@ def phrase():
 
 def wav_frames(path):
     """The bytes of the data chunk: two float renders are identical exactly when these are."""
-    return next(body for chunk, body in wav_chunks(path) if chunk == b"data")
+    return next(body for chunk, body in wav.chunks(path) if chunk == b"data")
 
 
 def largest_difference(a, b):
     n = min(len(a), len(b)) // 4
     fa, fb = struct.unpack(f"<{n}f", a[:n * 4]), struct.unpack(f"<{n}f", b[:n * 4])
     return max((abs(x - y) for x, y in zip(fa, fb)), default=0.0)
-
-
-def instruments(host, bundle):
-    """The instrument parameter's choices, as the bundle lists them."""
-    info = subprocess.run([host, "info", "--json", bundle], check=True, capture_output=True, text=True).stdout
-    return next(p["choices"] for p in json.loads(info)["parameters"] if p["id"] == "instrument")
 
 
 def render(host, bundle, midi, out, instrument, rate, block, drift):

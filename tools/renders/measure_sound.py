@@ -8,18 +8,20 @@
   blocks  largest difference between renders of the same MIDI in blocks of 37 to 4096 and in blocks of 1
 
     python3 tools/renders/measure_sound.py BUNDLE.vst3 [--host PATH] [--work DIR] [seams drone onset peaks blocks]
+
+(with tools/python on PYTHONPATH, as `source scripts/env.sh` sets it)
 """
 import argparse
 import math
 import os
 import pathlib
-import re
 import subprocess
 import sys
-import wave
 
-from compare_renders import instruments
-from smf import TICKS, float_channels, midi_file
+from kestrune_tools import wav
+from kestrune_tools.host import instruments
+from kestrune_tools.recordings import ASSETS, recordings
+from kestrune_tools.smf import TICKS, midi_file
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
@@ -45,25 +47,21 @@ class Renderer:
             args += ["--set", f"{key}={value}"]
         env = dict(os.environ, KESTRUNE_RANDOM_SEED="7")
         subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
-        return float_channels(out)
+        return wav.read(out).channels
 
 
-def zone_roots():
-    """(instrument, root note, frames) of every recording of the sustained instruments."""
-    source = (ROOT / "source/samplebank/Bank.cpp").read_text()
-    tables = {"BAGPIPES": "bagpipeTable", "RECORDER": "recorderTable", "ORGAN": "organTable", "HORN": "hornTable"}
-    for instrument, table in tables.items():
-        body = source[source.index(table):]
-        body = body[:body.index("};")]
-        for name, root in re.findall(r"KESTRUNE_ROW \((\w+)_wav, (\d+)\)", body):
-            with wave.open(str(ROOT / "assets" / f"{name}.wav")) as w:
-                yield instrument, int(root), w.getnframes()
+def zone_roots(playable):
+    """(instrument, root note, frames) of every held recording of a zone set that an instrument of
+    `playable` plays: a set is named for the instrument whose recordings it holds."""
+    for row in recordings():
+        if row.held and row.set.upper() in playable:
+            yield row.set.upper(), row.root, len(wav.read(ASSETS / row.file).channels[0])
 
 
 def seams(r):
     plain = {"drift": 0, "ornament": 0, "reverbMix": 0, "attack": 0.001, "brightness": 100}
     worst = {}
-    for instrument, root, length in zone_roots():
+    for instrument, root, length in zone_roots(instruments(r.host, r.bundle)):
         loop_start = length * 7 // 10
         loop = length - loop_start
         seconds = (length + 3 * loop) / 44100 + 0.01
