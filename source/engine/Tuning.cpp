@@ -152,10 +152,28 @@ std::string readPitch (std::string_view token, double& cents)
     return {};
 }
 
+// Well-formed UTF-8: every lead byte followed by as many continuation bytes as it announces, no
+// overlong two-byte forms.
+bool isUtf8 (std::string_view text) noexcept
+{
+    for (size_t i = 0; i < text.size();)
+    {
+        const auto lead = static_cast<unsigned char> (text[i]);
+        const int extra = lead < 0x80 ? 0 : (lead >= 0xc2 && lead < 0xe0) ? 1 : (lead >= 0xe0 && lead < 0xf0) ? 2 : (lead >= 0xf0 && lead < 0xf5) ? 3 : -1;
+        if (extra < 0 || i + (size_t) extra >= text.size() + (extra == 0 ? 1 : 0))
+            return false;
+        for (int k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char> (text[i + (size_t) k]) & 0xc0) != 0x80)
+                return false;
+        i += (size_t) extra + 1;
+    }
+    return true;
+}
+
 // The description as UTF-8: a file that is not valid UTF-8 is taken as Latin-1, as older Scala files are.
 std::string descriptionText (std::string_view line)
 {
-    if (juce::CharPointer_UTF8::isValidString (line.data(), (int) line.size()))
+    if (isUtf8 (line))
         return std::string (trimmed (line));
 
     std::string out;
