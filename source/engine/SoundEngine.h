@@ -36,9 +36,10 @@ public:
     void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi,
                   const EngineParameters& parameters, bool editorAttended) noexcept;
 
-    // The events the engine acts on: complete three-byte note-off, note-on and controller messages, on
-    // any channel. Anything else (other channel messages, system messages, sysex, truncated or
-    // malformed events) it ignores.
+    // The channel events the engine acts on: complete three-byte note-off, note-on and controller
+    // messages, on any channel. Besides these it takes only MIDI tuning messages (isTuningMessage);
+    // anything else (other channel messages, system messages, other sysex, truncated or malformed
+    // events) it ignores.
     static bool actsOn (const juce::MidiMessageMetadata& event) noexcept
     {
         const auto* d = event.data;
