@@ -6,6 +6,8 @@
 #include "engine/OutputStage.h"
 #include "engine/RenderScratch.h"
 #include "engine/StereoReverb.h"
+#include "engine/Tuning.h"
+#include "engine/TuningHandover.h"
 #include "engine/Voice.h"
 #include "samplebank/Bank.h"
 
@@ -34,9 +36,10 @@ public:
     void process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi,
                   const EngineParameters& parameters, bool editorAttended) noexcept;
 
-    // The events the engine acts on: complete three-byte note-off, note-on and controller messages, on
-    // any channel. Anything else (other channel messages, system messages, sysex, truncated or
-    // malformed events) it ignores.
+    // The channel events the engine acts on: complete three-byte note-off, note-on and controller
+    // messages, on any channel. Besides these it takes only MIDI tuning messages (isTuningMessage);
+    // anything else (other channel messages, system messages, other sysex, truncated or malformed
+    // events) it ignores.
     static bool actsOn (const juce::MidiMessageMetadata& event) noexcept
     {
         const auto* d = event.data;
@@ -44,6 +47,22 @@ public:
         return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80
             && (status == 0x80 || status == 0x90 || status == 0xb0);
     }
+
+    // MIDI tuning messages (see tuning::applyMts) are system exclusive, so actsOn refuses them; the
+    // engine applies them at their own sample, retuning held notes. A merge that keeps only what
+    // actsOn accepts must let these through too.
+    static bool isTuningMessage (const juce::MidiMessageMetadata& event) noexcept
+    {
+        return tuning::isTuningMessage (event.data, event.numBytes);
+    }
+
+    // Hands a tuning to the engine (any thread but the audio thread; never waits on it). It takes
+    // effect at the start of the next block and retunes the notes that sound then.
+    void setTuning (const tuning::Table& table) { tuningHandover.handOver (table); }
+
+    // The tuning in force, for saving and showing (any thread but the audio thread): the last one
+    // handed over, as MIDI tuning messages of the blocks since changed it.
+    tuning::Table getTuning() const { return tuningHandover.inForce(); }
 
     // Seeds the random source (drift rates, trill intervals, CHANT's breath), for renders that repeat.
     void seedRandom (juce::int64 seed) noexcept { random.setSeed (seed); }
@@ -65,9 +84,10 @@ public:
     int soundingVoices() const noexcept;
     Voice voice (int index) const noexcept { return voices[juce::jlimit (0, numVoices - 1, index)]; }
 
-    // Read speed, in recording frames per output sample, of `note` played through `zone` at the host
-    // rate; a voice without a zone reads nothing and keeps 1.
-    static double zoneIncrement (int note, const SampleZone* zone, double hostRate) noexcept;
+    // Read speed, in recording frames per output sample, of a pitch (a fractional note number: the
+    // key's under equal temperament) played through `zone` at the host rate; a voice without a zone
+    // reads nothing and keeps 1.
+    static double zoneIncrement (double pitch, const SampleZone* zone, double hostRate) noexcept;
 
 private:
     // The voice pool's operations, as the MIDI pass applies them.
@@ -75,6 +95,13 @@ private:
     void noteOff (int note) noexcept;
     void stopAllVoices() noexcept;
     void releaseAllVoices() noexcept;
+
+    // The tuning: a new one taken at a block's start, MIDI tuning messages at their sample. Held notes
+    // move to their keys' new pitches; a key left silent keeps the pitch it had.
+    void takeTuning() noexcept;
+    void applyTuningMessage (const juce::MidiMessageMetadata&) noexcept;
+    void retune (const std::array<bool, tuning::numKeys>& changedKeys) noexcept;
+    void render (juce::AudioBuffer<float>&, const juce::MidiBuffer&) noexcept;
 
     void updateRateConstants() noexcept;
     void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
@@ -101,6 +128,10 @@ private:
     OutputStage output;
     StereoReverb reverb;
     juce::Reverb::Parameters reverbParams;
+
+    tuning::Table tuning = tuning::defaultTable();
+    bool tuningChanged = false;   // by a MIDI tuning message in this block, to publish at its end
+    TuningHandover tuningHandover;
 
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
