@@ -6,6 +6,8 @@
 #include "engine/OutputStage.h"
 #include "engine/RenderScratch.h"
 #include "engine/StereoReverb.h"
+#include "engine/Tuning.h"
+#include "engine/TuningHandover.h"
 #include "engine/Voice.h"
 #include "samplebank/Bank.h"
 
@@ -44,6 +46,22 @@ public:
         return event.numBytes == 3 && d[0] >= 0x80 && d[0] < 0xf0 && d[1] < 0x80 && d[2] < 0x80
             && (status == 0x80 || status == 0x90 || status == 0xb0);
     }
+
+    // MIDI tuning messages (see tuning::applyMts) are system exclusive, so actsOn refuses them; the
+    // engine applies them at their own sample, retuning held notes. A merge that keeps only what
+    // actsOn accepts must let these through too.
+    static bool isTuningMessage (const juce::MidiMessageMetadata& event) noexcept
+    {
+        return tuning::isTuningMessage (event.data, event.numBytes);
+    }
+
+    // Hands a tuning to the engine (any thread but the audio thread; never waits on it). It takes
+    // effect at the start of the next block and retunes the notes that sound then.
+    void setTuning (const tuning::Table& table) { tuningHandover.handOver (table); }
+
+    // The tuning in force, for saving and showing (any thread but the audio thread): the last one
+    // handed over, as MIDI tuning messages of the blocks since changed it.
+    tuning::Table getTuning() const { return tuningHandover.inForce(); }
 
     // Seeds the random source (drift rates, trill intervals, CHANT's breath), for renders that repeat.
     void seedRandom (juce::int64 seed) noexcept { random.setSeed (seed); }
