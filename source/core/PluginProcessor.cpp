@@ -6,15 +6,15 @@
 
 namespace
 {
-// The merge buffer is reserved once for this many host events and SysEx bytes (a tuning dump is a
-// few hundred bytes) and for what the on-screen keyboard adds in a block (at most a note-off for
+// The merge buffer is reserved once for this many host events and tuning messages' bytes (a tuning
+// dump is a few hundred) and for what the on-screen keyboard adds in a block (at most a note-off for
 // every note of every channel after an all-notes-off); a block whose host events take more room
 // than that plays unmerged rather than growing the buffer.
 constexpr size_t eventHeaderBytes = sizeof (juce::int32) + sizeof (juce::uint16);   // MidiBuffer's own layout
 constexpr size_t hostEventRoom = 16384 * (eventHeaderBytes + 3) + 64 * 1024;
 constexpr size_t keyboardEventRoom = 16 * 128 * (eventHeaderBytes + 3);
-// Each SysEx message is inserted in place after the keyboard's merge, a pass over the block each.
-constexpr int maxMergedSysEx = 64;
+// Each tuning message is inserted in place after the keyboard's merge, a pass over the block each.
+constexpr int maxMergedTuningMessages = 64;
 } // namespace
 
 KestruneProcessor::KestruneProcessor()
@@ -51,6 +51,12 @@ void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     engine.process (buffer, events, values, editorActive.load());
 }
 
+void KestruneProcessor::setTuning (const tuning::Table& table)
+{
+    engine.setTuning (table);
+    updateHostDisplay (ChangeDetails().withNonParameterStateChanged (true));
+}
+
 juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
 {
     juce::MidiBuffer midi;
@@ -59,26 +65,26 @@ juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
 }
 
 // While an editor is open, its keyboard sees the host's notes and adds its own, spread over the
-// block. Only the events the engine acts on are copied (tuning SysEx among them), so the merge fills
-// a buffer reserved in advance: nothing is allocated here.
+// block. Only the events the engine acts on are copied, the tuning messages among them, so the merge
+// fills a buffer reserved in advance: nothing is allocated here.
 const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples)
 {
     keyboardInUse.store (true);
     auto* keyboard = editorKeyboardState.load();
 
     size_t hostBytes = 0;
-    int sysExCount = 0;
+    int tuningMessages = 0;
     for (const auto event : midi)
     {
-        if (! Engine::actsOn (event))
-            continue;
-        hostBytes += eventHeaderBytes + (size_t) event.numBytes;
-        sysExCount += event.numBytes != 3 ? 1 : 0;
+        const auto tuningMessage = Engine::isTuningMessage (event);
+        if (tuningMessage || Engine::actsOn (event))
+            hostBytes += eventHeaderBytes + (size_t) event.numBytes;
+        tuningMessages += tuningMessage ? 1 : 0;
     }
 
     // A flood larger than the reserved room reaches the engine whole; the keyboard then shows this
     // block's host notes late or not at all, and adds its own notes at the next block.
-    if (keyboard == nullptr || hostBytes > hostEventRoom || sysExCount > maxMergedSysEx)
+    if (keyboard == nullptr || hostBytes > hostEventRoom || tuningMessages > maxMergedTuningMessages)
     {
         keyboardInUse.store (false);
         return midi;
@@ -86,17 +92,18 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
 
     keyboardMidi.clear();
     for (const auto event : midi)
-        if (Engine::actsOn (event) && event.numBytes == 3)
+        if (Engine::actsOn (event))
             kestrune::appendInOrder (keyboardMidi, event.samplePosition, event.data, 3);
 
     // A block without samples still takes the keyboard's notes, placed at its start.
     keyboard->processNextMidiBuffer (keyboardMidi, 0, juce::jmax (1, numSamples), true);
 
-    // SysEx joins after the keyboard has read the notes (it would copy each long message to the heap),
-    // ahead of the notes at its sample: a tuning sent with a note takes effect for that note.
+    // Tuning messages join after the keyboard has read the notes (it would copy each long message to
+    // the heap), ahead of the notes at their sample: a tuning sent with a note takes effect for it.
     for (const auto event : midi)
-        if (Engine::actsOn (event) && event.numBytes != 3)
+        if (Engine::isTuningMessage (event))
             kestrune::insertSysExBeforeNotes (keyboardMidi, event.samplePosition, event.data, event.numBytes);
+
     keyboardInUse.store (false);
     return keyboardMidi;
 }
