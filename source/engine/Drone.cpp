@@ -1,9 +1,10 @@
 #include "engine/Drone.h"
 #include "engine/FastMath.h"
 
-// Both reeds read from the shared position, which moves at the recordings' own rate, whatever the
-// host's, with linear interpolation; the position steps back by the low reed's length at its end (the
-// high reed is heard over the same span), and a slow level wobble follows the drift.
+// Both reeds read from the shared position, which moves at the recordings' own rate (times the
+// tuning's factor), whatever the host's, with linear interpolation; the position steps back by the
+// low reed's length at its end (the high reed is heard over the same span), and a slow level wobble
+// follows the drift.
 void Drone::addTo (float* mix, int n, const SampleBank& bank, double hostRate, const BlockValues& b) noexcept
 {
     const auto& lowZone = bank.droneLow;
@@ -15,7 +16,7 @@ void Drone::addTo (float* mix, int n, const SampleBank& bank, double hostRate, c
     const auto lenHigh = highZone.buffer.getNumSamples();
     const auto* low = lowZone.buffer.getReadPointer (0);
     const auto* high = highZone.buffer.getReadPointer (0);
-    const auto step = lowZone.sampleRate / hostRate;
+    const auto step = lowZone.sampleRate / hostRate * pitchFactor;
 
     for (int s = 0; s < n; ++s)
     {

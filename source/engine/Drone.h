@@ -12,6 +12,7 @@ struct Drone
     void addTo (float* mix, int n, const SampleBank& bank, double hostRate, const BlockValues& b) noexcept;
 
     double position = 0.0;               // in frames of the recordings, shared by both reeds
+    double pitchFactor = 1.0;            // of the read speed, from the tuning; 1 plays the recordings as they are
 
     float signal[renderChunk];           // both reeds, at the drone's level
     float wobbleArgument[renderChunk];   // the slow level wobble's sine argument and its sine

@@ -58,11 +58,23 @@ void Engine::process (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& 
     juce::ScopedNoDenormals noDenormals;
     buffer.clear();
 
-    const auto numSamples = buffer.getNumSamples();
-    const auto numChannels = buffer.getNumChannels();
-
     beginBlock (parameters, editorAttended);
     updateModulation();
+    takeTuning();
+
+    render (buffer, midi);
+
+    if (tuningChanged)
+    {
+        tuningHandover.publish (tuning);
+        tuningChanged = false;
+    }
+}
+
+void Engine::render (juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi) noexcept
+{
+    const auto numSamples = buffer.getNumSamples();
+    const auto numChannels = buffer.getNumChannels();
 
     // Idle, events still apply (the mod wheel, the instrument), and the focus fade runs its course;
     // only a note or the drone brings the full path back.
@@ -206,6 +218,9 @@ void Engine::updateModulation() noexcept
 // One event of the MIDI pass. The channel is ignored; the mod wheel also counts as nothing else.
 void Engine::applyEvent (const juce::MidiMessageMetadata& event) noexcept
 {
+    if (isTuningMessage (event))
+        applyTuningMessage (event);
+
     if (! actsOn (event))
         return;
 
@@ -249,7 +264,7 @@ Voice& chooseVoice (Voice (&voices)[numVoices]) noexcept
     return *best;
 }
 
-// A synthesised voice's pitch comes from its note alone, and the glide moves only the read speed of a
+// A synthesised voice's pitch comes from its key's tuning alone, and the glide moves only the read speed of a
 // recording; yet the glide runs its course over the samples each voice of the group renders.
 void runGlides (Voice* v, const int* rendered) noexcept
 {
@@ -259,16 +274,66 @@ void runGlides (Voice* v, const int* rendered) noexcept
 }
 } // namespace
 
-double Engine::zoneIncrement (int note, const SampleZone* zone) const noexcept
+double Engine::zoneIncrement (double pitch, const SampleZone* zone) const noexcept
 {
     if (zone == nullptr)
         return 1.0;
 
-    return std::pow (2.0, (double) (note - zone->rootNote) / 12.0) * (zone->sampleRate / currentSampleRate);
+    return std::pow (2.0, (pitch - zone->rootNote) / 12.0) * (zone->sampleRate / currentSampleRate);
+}
+
+void Engine::takeTuning() noexcept
+{
+    const auto* handed = tuningHandover.take();
+    if (handed == nullptr)
+        return;
+
+    std::array<bool, tuning::numKeys> changed {};
+    for (int key = 0; key < tuning::numKeys; ++key)
+        changed[(size_t) key] = ! juce::exactlyEqual (handed->pitch[(size_t) key], tuning.pitch[(size_t) key])
+                             || ! juce::exactlyEqual (handed->frequency[(size_t) key], tuning.frequency[(size_t) key]);
+    tuning = *handed;
+    retune (changed);
+    tuningHandover.publish (tuning);
+}
+
+void Engine::applyTuningMessage (const juce::MidiMessageMetadata& event) noexcept
+{
+    std::array<bool, tuning::numKeys> changed {};
+    if (tuning::applyMts (tuning, event.data, event.numBytes, &changed) != tuning::MtsResult::applied)
+        return;
+    retune (changed);
+    tuningChanged = true;
+}
+
+// The drone sounds its low reed's key as the tuning has it (the high reed, read at the same speed,
+// follows); with that key silent it keeps its recorded pitch.
+void Engine::retune (const std::array<bool, tuning::numKeys>& changedKeys) noexcept
+{
+    const auto droneKey = juce::jlimit (0, tuning::numKeys - 1, bank->droneLow.rootNote);
+    drone.pitchFactor = tuning.isMapped (droneKey)
+                          ? std::pow (2.0, (tuning.pitch[(size_t) droneKey] - droneKey) / 12.0)
+                          : 1.0;
+
+    for (auto& v : voices)
+    {
+        if (! v.active || ! changedKeys[(size_t) v.note] || ! tuning.isMapped (v.note))
+            continue;
+        const auto pitch = tuning.pitch[(size_t) v.note];
+        v.baseFrequency = synth::noteFrequency (pitch);
+        v.sampled.targetIncrement = zoneIncrement (pitch, v.sampled.zone);
+        if (! v.gliding)
+            v.sampled.currentIncrement = v.sampled.targetIncrement;
+    }
 }
 
 void Engine::noteOn (int note, float velocity) noexcept
 {
+    // A key the tuning maps to nothing is silent.
+    if (! tuning.isMapped (note))
+        return;
+
+    const auto pitch = tuning.pitch[(size_t) note];
     auto& v = chooseVoice (voices);
 
     v.active = true;
@@ -280,7 +345,7 @@ void Engine::noteOn (int note, float velocity) noexcept
     auto& sampledState = v.sampled;
     sampledState.readPosition = 0.0;
     sampled::attachZone (sampledState, bank->findZone (activeInstrument, note), currentSampleRate);
-    sampledState.targetIncrement = zoneIncrement (note, sampledState.zone);
+    sampledState.targetIncrement = zoneIncrement (pitch, sampledState.zone);
 
     // The draws come in a fixed order for every instrument, so the shared sequence never depends on it.
     v.trillPhase = 0.0f;
@@ -295,20 +360,21 @@ void Engine::noteOn (int note, float velocity) noexcept
 
     // Whatever instrument renders the voice later, its synthesis constants are ready.
     const auto sr = (float) currentSampleRate;
-    v.baseFrequency = synth::noteFrequency (note);
+    v.baseFrequency = synth::noteFrequency (pitch);
     v.driftStep = (double) v.driftRate / currentSampleRate;
     v.rhodes.envelopeDecay = synth::rhodesDecay (note, sr);
     v.rhodes.indexScale = velocity * 4.0f + 1.5f;
     v.chant.formantSet = note < 60 ? 0 : 1;
 
-    // The ornament scoops from the previous note, played through this voice's own zone.
-    if (lastNote >= 0 && block.ornamentAmount > 0.05f && lastNote != note)
+    // The ornament scoops from the previous note as the tuning has it now, played through this voice's
+    // own zone.
+    if (tuning.isMapped (lastNote) && block.ornamentAmount > 0.05f && lastNote != note)
     {
         v.gliding = true;
         v.glideFromNote = lastNote;
         v.glideProgress = 0.0f;
         v.glideStep = block.glideStep;
-        sampledState.glideFromIncrement = zoneIncrement (lastNote, sampledState.zone);
+        sampledState.glideFromIncrement = zoneIncrement (tuning.pitch[(size_t) lastNote], sampledState.zone);
         sampledState.currentIncrement = sampledState.glideFromIncrement;
     }
     else

@@ -85,8 +85,16 @@ private:
     void stopAllVoices() noexcept;
     void releaseAllVoices() noexcept;
 
-    // Read speed, in recording frames per output sample, of `note` played through `zone`.
-    double zoneIncrement (int note, const SampleZone* zone) const noexcept;
+    // Read speed, in recording frames per output sample, of a pitch (a fractional note number) played
+    // through `zone`.
+    double zoneIncrement (double pitch, const SampleZone* zone) const noexcept;
+
+    // The tuning: a new one taken at a block's start, MIDI tuning messages at their sample. Held notes
+    // move to their keys' new pitches; a key left silent keeps the pitch it had.
+    void takeTuning() noexcept;
+    void applyTuningMessage (const juce::MidiMessageMetadata&) noexcept;
+    void retune (const std::array<bool, tuning::numKeys>& changedKeys) noexcept;
+    void render (juce::AudioBuffer<float>&, const juce::MidiBuffer&) noexcept;
 
     void updateRateConstants() noexcept;
     void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
@@ -113,6 +121,10 @@ private:
     OutputStage output;
     StereoReverb reverb;
     juce::Reverb::Parameters reverbParams;
+
+    tuning::Table tuning = tuning::defaultTable();
+    bool tuningChanged = false;   // by a MIDI tuning message in this block, to publish at its end
+    TuningHandover tuningHandover;
 
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold

@@ -2,7 +2,7 @@
 
 #include "engine/Expression.h"
 
-// The two synthesised instruments. Their pitch comes from the note alone, moved by the voice's
+// The two synthesised instruments. Their pitch comes from the note's tuned frequency, moved by the voice's
 // drift and trill in w.pitch; each renders the voice's next n samples into w.out.
 namespace synth
 {
@@ -12,9 +12,11 @@ using expression::twoPi;
 constexpr float formantPiBandwidth[3] = { 251.32742f, 376.99112f, 502.65485f };
 constexpr float formantFrequency[2][3] = { { 600.0f, 1000.0f, 2500.0f }, { 800.0f, 1200.0f, 2800.0f } };
 
-inline float noteFrequency (int note) noexcept
+// The frequency of a pitch given as a fractional note number; a whole number gives exactly the
+// equal-tempered frequency it always has.
+inline float noteFrequency (double pitch) noexcept
 {
-    return std::pow (2.0f, (float) (note - 69) / 12.0f) * 440.0f;
+    return std::pow (2.0f, (float) (pitch - 69.0) / 12.0f) * 440.0f;
 }
 
 // The stage's one-pole coefficient, clamped so that low host rates give a stable (zero) pole.

@@ -99,15 +99,16 @@ struct KeyboardMap
 
 // A .kbm text: size, first key, last key, middle key, reference key, reference frequency, octave
 // degree, then `size` map entries (a degree or 'x'; entries the file leaves out are 'x'). Keys must
-// lie in 0..127, first <= last, the frequency above 0, entries and the octave degree at or above 0.
+// lie in 0..127, first <= last, the size in 0..128, the frequency above 0, entries and the octave
+// degree in 0..maxScaleNotes.
 Parsed<KeyboardMap> parseKeyboardMap (std::string_view text);
 
 // Scala's linear mapping: each key one degree up from middle C, A4 (key 69) at 440 Hz.
 KeyboardMap linearMap (int middleKey = 60, int referenceKey = 69, double referenceFrequency = 440.0);
 
-// The table a scale plays through a map. Refused: a map naming a degree past the scale's size, an
-// octave degree past it, a reference key the map leaves silent, a table with no key inside the
-// playable range. Keys outside the map's first..last or outside the playable range are silent.
+// The table a scale plays through a map. A degree past the scale's size lies that many periods up,
+// as in Scala. Refused: a reference key the map leaves silent, a table with no key inside the playable
+// range. Keys outside the map's first..last or outside the playable range are silent.
 Parsed<Table> buildTable (const Scale&, const KeyboardMap&, std::string_view name);
 
 // Both files read and built at once (kbm may be a default juce::File for the linear map), the name

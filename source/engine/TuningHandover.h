@@ -40,7 +40,7 @@ private:
         std::atomic<unsigned> middle { 1 };
         unsigned writing = 0, reading = 2;
 
-        void write (const Numbered&) noexcept;
+        void write (const tuning::Table&, std::uint32_t number) noexcept;
         const Numbered* readIfFresh() noexcept;   // nullptr when nothing new
     };
 

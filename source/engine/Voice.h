@@ -58,7 +58,7 @@ struct Voice
 
     // Fixed at note-on. The sample rate only changes in Engine::prepare, which frees every voice,
     // so none of the rate-dependent constants goes stale while the voice sounds.
-    float baseFrequency = 440.0f;     // equal-tempered pitch of `note`
+    float baseFrequency = 440.0f;     // tuned frequency of `note`
 
     SampledState sampled;
     ChantState chant;

@@ -91,3 +91,42 @@ TEST (KeyboardHandover, KeyboardNotesReachTheEngineAndHostNotesReachTheKeyboard)
     apply (*p, {});
     EXPECT_EQ (activeVoices (*p), 3);
 }
+
+// One thread renders blocks without pause, each retuning key 60 by a MIDI tuning message, while this
+// one hands whole tunings over and reads the one in force back, as the editor and a state save do.
+// Every tuning read is whole (a torn copy would mix two), and it is the latest handed over. Under
+// ThreadSanitizer this shows the hand-over in both directions needs no lock on the audio thread.
+TEST (TuningHandover, ReadersGetWholeTablesWhileBlocksRetune)
+{
+    const auto bank = sharedEmbeddedBank();
+    Engine engine (*bank);
+    engine.prepare (44100.0, 64);
+
+    std::atomic<bool> stop { false };
+    std::thread audio ([&] {
+        juce::AudioBuffer<float> buffer (2, 64);
+        const auto params = kestrune::defaultParameters();
+        for (int block = 0; ! stop.load(); ++block)
+        {
+            const juce::uint8 retune[] = { 0xf0, 0x7f, 0x7f, 0x08, 0x02, 0, 1, 60, 60, (juce::uint8) (block & 0x7f), 0, 0xf7 };
+            juce::MidiBuffer midi;
+            midi.addEvent (retune, (int) sizeof (retune), 10);
+            engine.process (buffer, midi, params, true);
+        }
+    });
+
+    for (int i = 1; i <= 2000; ++i)
+    {
+        auto handed = tuning::defaultTable();
+        for (int key = 0; key < tuning::numKeys; ++key)
+            tuning::setFrequency (handed, key, 100.0 + i);
+        engine.setTuning (handed);
+
+        const auto seen = engine.getTuning();
+        for (int key = 0; key < tuning::numKeys; ++key)
+            if (key != 60)
+                ASSERT_EQ (seen.frequency[(size_t) key], 100.0 + i) << key;
+    }
+    stop = true;
+    audio.join();
+}

@@ -1,9 +1,9 @@
 // Blocks of random MIDI at random rates (8 to 384 kHz) and sizes (0 to 8192 samples): notes on
 // every channel, floods of up to 10,000 events, controllers the engine reads and ones it ignores,
-// system exclusive and malformed bytes, events outside the block, parameter changes and instrument
-// switches between blocks; and now and then a whole Standard MIDI File through the host program's
-// reader and its way of handing a file's events to the plug-in. Every output sample must be a
-// finite number.
+// system exclusive and malformed bytes, MIDI tuning messages whole and damaged, events outside the
+// block, parameter changes and instrument switches between blocks; and now and then a whole
+// Standard MIDI File through the host program's reader and its way of handing a file's events to the
+// plug-in. Every output sample must be a finite number, and every key's tuning silent or playable.
 #include "Fuzz.h"
 
 #include "MidiFileReader.h"
@@ -42,12 +42,79 @@ int eventCount (Rng& rng)
     return rng.between (1000, 10000);
 }
 
+// A MIDI tuning message in one of its forms, mostly well formed (the length and checksum its form
+// asks for, any pitch, "no change" among them, any bank and program), for any device or none of ours;
+// sometimes of an unknown form, cut short, with a flipped bit or a wrong checksum.
+std::vector<juce::uint8> tuningMessage (Rng& rng)
+{
+    std::vector<juce::uint8> m { 0xf0, (juce::uint8) (rng.chance (50) ? 0x7e : 0x7f),
+                                 (juce::uint8) (rng.chance (90) ? 0x7f : rng.below (128)), 0x08 };
+    const int form = rng.chance (97) ? rng.below (10) : rng.below (128);
+    m.push_back ((juce::uint8) form);
+
+    const auto data = [&] (int count) {
+        for (int i = 0; i < count; ++i)
+            m.push_back ((juce::uint8) rng.below (128));
+    };
+    const auto pitches = [&] (int count, bool withKeys) {
+        for (int i = 0; i < count; ++i)
+        {
+            if (withKeys)
+                data (1);
+            if (rng.chance (5))
+                m.insert (m.end(), { 0x7f, 0x7f, 0x7f });
+            else
+                data (3);
+        }
+    };
+    const auto notes = [&] {
+        const int count = rng.chance (95) ? rng.between (1, 127) : 0;
+        m.push_back ((juce::uint8) count);
+        pitches (count, true);
+    };
+
+    auto checksummed = false;
+    switch (form)
+    {
+        case 0: data (1); break;
+        case 3: data (2); break;
+        case 1: data (17); pitches (128, false); checksummed = true; break;
+        case 4: data (18); pitches (128, false); checksummed = true; break;
+        case 2: data (1); notes(); break;
+        case 7: data (2); notes(); break;
+        case 5: data (2 + 16 + 12); checksummed = true; break;
+        case 6: data (2 + 16 + 24); checksummed = true; break;
+        case 8: data (3 + 12); break;
+        case 9: data (3 + 24); break;
+        default: data (rng.below (40)); break;
+    }
+    if (checksummed)
+    {
+        juce::uint8 sum = 0;
+        for (size_t i = 1; i < m.size(); ++i)
+            sum ^= m[i];
+        m.push_back ((juce::uint8) ((sum & 0x7f) ^ (rng.chance (5) ? 1 : 0)));
+    }
+    m.push_back (0xf7);
+
+    if (rng.chance (5))
+        m.resize ((size_t) rng.between (1, (int) m.size()));
+    if (rng.chance (5))
+        m[(size_t) rng.between (1, (int) m.size() - 1)] ^= (juce::uint8) (1 << rng.below (8));
+    return m;
+}
+
 void addEvent (Rng& rng, juce::MidiBuffer& midi, int numSamples)
 {
     const int position = rng.chance (95) ? rng.below (juce::jmax (1, numSamples)) : rng.between (-64, numSamples + 4096);
     const int channel = rng.between (1, 16);
-    switch (rng.below (16))
+    switch (rng.below (18))
     {
+        case 16: case 17:
+        {
+            const auto message = tuningMessage (rng);
+            midi.addEvent (message.data(), (int) message.size(), position); break;
+        }
         case 0: case 1: case 2: case 3: case 4:
             midi.addEvent (juce::MidiMessage::noteOn (channel, rng.below (128), (juce::uint8) rng.below (128)), position); break;
         case 5: case 6: case 7:
@@ -298,6 +365,20 @@ Figures runMidiFuzzer (const Options& options)
                         break;
                     }
                     peak = std::max (peak, std::abs (data[i]));
+                }
+            }
+
+            // Whatever tuning messages came, every key is silent or inside what a voice can play.
+            const auto tuning = processor.getEngine().getTuning();
+            for (int key = 0; key < tuning::numKeys && figures.findings == 0; ++key)
+            {
+                const auto hz = tuning.frequency[(size_t) key];
+                if (! (hz >= 0.0 && hz <= tuning::highestFrequency) || (hz > 0.0 && hz < tuning::lowestFrequency)
+                    || ! std::isfinite (tuning.pitch[(size_t) key]))
+                {
+                    ++figures.findings;
+                    std::fprintf (stderr, "fuzz midi: block %lld (seed %llu): key %d tuned to %g Hz\n",
+                                  (long long) figures.blocks, (unsigned long long) options.seed, key, hz);
                 }
             }
 
