@@ -11,6 +11,7 @@ namespace
     constexpr int heightWithKeyboard = 540;
     constexpr int heightWithoutKeyboard = 480;
     constexpr int keyboardHeight = 60;
+    constexpr int chooserFlags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 }
 
 KestruneEditor::KestruneEditor (KestruneProcessor& p)
@@ -170,10 +171,9 @@ void KestruneEditor::chooseTuningFiles (bool withKeyboardMap)
     // The package installs its scales here; elsewhere the chooser starts at home.
     const juce::File shipped ("/usr/share/kestrune/tunings");
     const auto start = shipped.isDirectory() ? shipped : juce::File::getSpecialLocation (juce::File::userHomeDirectory);
-    const auto chooserFlags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 
     tuningChooser = std::make_unique<juce::FileChooser> ("Scala scale", start, "*.scl");
-    tuningChooser->launchAsync (chooserFlags, [this, withKeyboardMap, chooserFlags] (const juce::FileChooser& chosen) {
+    tuningChooser->launchAsync (chooserFlags, [this, withKeyboardMap] (const juce::FileChooser& chosen) {
         const auto scl = chosen.getResult();
         if (scl == juce::File())
             return;
@@ -184,12 +184,20 @@ void KestruneEditor::chooseTuningFiles (bool withKeyboardMap)
             return;
         }
 
-        tuningChooser = std::make_unique<juce::FileChooser> ("Keyboard map for " + scl.getFileName(),
-                                                             scl.getParentDirectory(), "*.kbm");
-        tuningChooser->launchAsync (chooserFlags, [this, scl] (const juce::FileChooser& map) {
-            if (map.getResult() != juce::File())
-                loadTuning (scl, map.getResult());
+        // The next chooser replaces this one, which must not be destroyed inside its own callback.
+        juce::MessageManager::callAsync ([editor = juce::Component::SafePointer<KestruneEditor> (this), scl] {
+            if (editor != nullptr)
+                editor->chooseKeyboardMap (scl);
         });
+    });
+}
+
+void KestruneEditor::chooseKeyboardMap (const juce::File& scl)
+{
+    tuningChooser = std::make_unique<juce::FileChooser> ("Keyboard map for " + scl.getFileName(), scl.getParentDirectory(), "*.kbm");
+    tuningChooser->launchAsync (chooserFlags, [this, scl] (const juce::FileChooser& chosen) {
+        if (chosen.getResult() != juce::File())
+            loadTuning (scl, chosen.getResult());
     });
 }
 

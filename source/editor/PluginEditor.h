@@ -73,6 +73,7 @@ private:
     void keysToggled();
     void showTuningMenu();
     void chooseTuningFiles (bool withKeyboardMap);
+    void chooseKeyboardMap (const juce::File& scl);
     void showTuningName();
 
     KestruneProcessor& processorRef;
