@@ -64,7 +64,7 @@ struct Case
     Values expected {};
     int depth = 2;
     bool hasTuning = false;                  // the first tuning element decides
-    std::optional<tuning::Table> tuning;     // what a sound one holds
+    std::optional<tuning::Table> soundTuning;   // what the first holds when it is sound
 
     void add (Feature f) { features |= 1u << f; }
     bool has (Feature f) const { return (features & (1u << f)) != 0; }
@@ -255,7 +255,7 @@ private:
         }
         else if (first)
         {
-            c.tuning = built.value;
+            c.soundTuning = built.value;
         }
         return element->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()).toStdString();
     }
@@ -756,9 +756,9 @@ Figures runStateFuzzer (const Options& options)
         else if (c.mustLoad() && ! c.rootMatches && after != before)
             report ("a state under another root element changed the parameters", c.block);
         else if (c.mustLoad() && c.rootMatches
-                 && target.processor.getTuning() != (c.tuning ? *c.tuning : c.hasTuning ? tuningBefore : tuning::defaultTable()))
+                 && target.processor.getTuning() != (c.soundTuning ? *c.soundTuning : c.hasTuning ? tuningBefore : tuning::defaultTable()))
         {
-            report (c.tuning ? "a plain state did not load its tuning"
+            report (c.soundTuning ? "a plain state did not load its tuning"
                     : c.hasTuning ? "a damaged tuning element changed the tuning"
                                   : "a plain state without a tuning did not bring equal temperament back",
                     c.block);
