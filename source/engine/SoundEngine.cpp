@@ -274,12 +274,20 @@ void runGlides (Voice* v, const int* rendered) noexcept
 }
 } // namespace
 
-double Engine::zoneIncrement (double pitch, const SampleZone* zone) const noexcept
+double Engine::zoneIncrement (double pitch, const SampleZone* zone, double hostRate) noexcept
 {
     if (zone == nullptr)
         return 1.0;
 
-    return std::pow (2.0, (pitch - zone->rootNote) / 12.0) * (zone->sampleRate / currentSampleRate);
+    return std::pow (2.0, (pitch - zone->rootNote) / 12.0) * (zone->sampleRate / hostRate);
+}
+
+int Engine::soundingVoices() const noexcept
+{
+    int n = 0;
+    for (const auto& v : voices)
+        n += v.active ? 1 : 0;
+    return n;
 }
 
 void Engine::takeTuning() noexcept
@@ -321,7 +329,7 @@ void Engine::retune (const std::array<bool, tuning::numKeys>& changedKeys) noexc
             continue;
         const auto pitch = tuning.pitch[(size_t) v.note];
         v.baseFrequency = synth::noteFrequency (pitch);
-        v.sampled.targetIncrement = zoneIncrement (pitch, v.sampled.zone);
+        v.sampled.targetIncrement = zoneIncrement (pitch, v.sampled.zone, currentSampleRate);
         if (! v.gliding)
             v.sampled.currentIncrement = v.sampled.targetIncrement;
     }
@@ -345,7 +353,7 @@ void Engine::noteOn (int note, float velocity) noexcept
     auto& sampledState = v.sampled;
     sampledState.readPosition = 0.0;
     sampled::attachZone (sampledState, bank->findZone (activeInstrument, note), currentSampleRate);
-    sampledState.targetIncrement = zoneIncrement (pitch, sampledState.zone);
+    sampledState.targetIncrement = zoneIncrement (pitch, sampledState.zone, currentSampleRate);
 
     // The draws come in a fixed order for every instrument, so the shared sequence never depends on it.
     v.trillPhase = 0.0f;
@@ -371,10 +379,9 @@ void Engine::noteOn (int note, float velocity) noexcept
     if (tuning.isMapped (lastNote) && block.ornamentAmount > 0.05f && lastNote != note)
     {
         v.gliding = true;
-        v.glideFromNote = lastNote;
         v.glideProgress = 0.0f;
         v.glideStep = block.glideStep;
-        sampledState.glideFromIncrement = zoneIncrement (tuning.pitch[(size_t) lastNote], sampledState.zone);
+        sampledState.glideFromIncrement = zoneIncrement (tuning.pitch[(size_t) lastNote], sampledState.zone, currentSampleRate);
         sampledState.currentIncrement = sampledState.glideFromIncrement;
     }
     else
