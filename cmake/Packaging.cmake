@@ -45,6 +45,10 @@ install(FILES "${kestrune_pkg_dir}/kestrune.desktop" DESTINATION "${CMAKE_INSTAL
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/assets/icon_kestrune_bagpipe_64.png"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps" RENAME kestrune.png)
 
+# The scales users load from the editor's chooser or pass to the host program.
+install(DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}/tunings/" DESTINATION "${CMAKE_INSTALL_DATADIR}/kestrune/tunings"
+        FILES_MATCHING PATTERN "*.scl" PATTERN "*.kbm")
+
 install(FILES "${kestrune_pkg_dir}/copyright" "${CMAKE_CURRENT_SOURCE_DIR}/assets/LICENSE-samples.md"
         DESTINATION "${kestrune_docdir}")
 

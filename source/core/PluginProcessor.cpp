@@ -6,12 +6,15 @@
 
 namespace
 {
-// The merge buffer is reserved once for this many host events and for what the on-screen keyboard
-// adds in a block (at most a note-off for every note of every channel after an all-notes-off); a
-// block with more host events than that plays unmerged rather than growing the buffer.
-constexpr int maxMergedHostEvents = 16384;
-constexpr int keyboardEventRoom = 16 * 128;
-constexpr size_t bytesPerEvent = sizeof (juce::int32) + sizeof (juce::uint16) + 3;   // MidiBuffer's own layout
+// The merge buffer is reserved once for this many host events and tuning messages' bytes (a tuning
+// dump is a few hundred) and for what the on-screen keyboard adds in a block (at most a note-off for
+// every note of every channel after an all-notes-off); a block whose host events take more room
+// than that plays unmerged rather than growing the buffer.
+constexpr size_t eventHeaderBytes = sizeof (juce::int32) + sizeof (juce::uint16);   // MidiBuffer's own layout
+constexpr size_t hostEventRoom = 16384 * (eventHeaderBytes + 3) + 64 * 1024;
+constexpr size_t keyboardEventRoom = 16 * 128 * (eventHeaderBytes + 3);
+// Each tuning message is inserted in place after the keyboard's merge, a pass over the block each.
+constexpr int maxMergedTuningMessages = 64;
 } // namespace
 
 KestruneProcessor::KestruneProcessor()
@@ -48,28 +51,40 @@ void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     engine.process (buffer, events, values, editorActive.load());
 }
 
+void KestruneProcessor::setTuning (const tuning::Table& table)
+{
+    engine.setTuning (table);
+    updateHostDisplay (ChangeDetails().withNonParameterStateChanged (true));
+}
+
 juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
 {
     juce::MidiBuffer midi;
-    midi.ensureSize ((size_t) (maxMergedHostEvents + keyboardEventRoom) * bytesPerEvent);
+    midi.ensureSize (hostEventRoom + keyboardEventRoom);
     return midi;
 }
 
 // While an editor is open, its keyboard sees the host's notes and adds its own, spread over the
-// block. Only the events the engine acts on are copied, so the merge reads no long messages and
+// block. Only the events the engine acts on are copied, the tuning messages among them, so the merge
 // fills a buffer reserved in advance: nothing is allocated here.
 const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples)
 {
     keyboardInUse.store (true);
     auto* keyboard = editorKeyboardState.load();
 
-    int hostEvents = 0;
+    size_t hostBytes = 0;
+    int tuningMessages = 0;
     for (const auto event : midi)
-        hostEvents += Engine::actsOn (event) ? 1 : 0;
+    {
+        const auto tuningMessage = Engine::isTuningMessage (event);
+        if (tuningMessage || Engine::actsOn (event))
+            hostBytes += eventHeaderBytes + (size_t) event.numBytes;
+        tuningMessages += tuningMessage ? 1 : 0;
+    }
 
     // A flood larger than the reserved room reaches the engine whole; the keyboard then shows this
     // block's host notes late or not at all, and adds its own notes at the next block.
-    if (keyboard == nullptr || hostEvents > maxMergedHostEvents)
+    if (keyboard == nullptr || hostBytes > hostEventRoom || tuningMessages > maxMergedTuningMessages)
     {
         keyboardInUse.store (false);
         return midi;
@@ -82,6 +97,13 @@ const juce::MidiBuffer& KestruneProcessor::mergeEditorKeyboard (const juce::Midi
 
     // A block without samples still takes the keyboard's notes, placed at its start.
     keyboard->processNextMidiBuffer (keyboardMidi, 0, juce::jmax (1, numSamples), true);
+
+    // Tuning messages join after the keyboard has read the notes (it would copy each long message to
+    // the heap), ahead of the notes at their sample: a tuning sent with a note takes effect for it.
+    for (const auto event : midi)
+        if (Engine::isTuningMessage (event))
+            kestrune::insertSysExBeforeNotes (keyboardMidi, event.samplePosition, event.data, event.numBytes);
+
     keyboardInUse.store (false);
     return keyboardMidi;
 }

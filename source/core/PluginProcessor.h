@@ -51,6 +51,12 @@ public:
     void setEditorKeyboardState (juce::MidiKeyboardState* state) noexcept;
     juce::MidiKeyboardState* getEditorKeyboardState() const noexcept { return editorKeyboardState.load(); }
 
+    // The tuning every instrument plays (any thread but the audio thread): the one set here or
+    // restored with a state, as MIDI tuning messages have changed it since. Setting one tells the
+    // host that the state changed, so that it offers to save it.
+    tuning::Table getTuning() const { return engine.getTuning(); }
+    void setTuning (const tuning::Table&);
+
     // What the engine holds, for tests and tools that look inside a running instance.
     const Engine& getEngine() const noexcept { return engine; }
     const SampleBank& getSampleBank() const noexcept { return *bank; }

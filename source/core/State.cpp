@@ -59,7 +59,13 @@ void KestruneProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     const auto state = parameters.copyState();
     if (const auto xml = state.createXml())
+    {
+        // An element of its own, left out under the default tuning so that such a state reads as
+        // before; earlier versions skip it, as they skip every child that is no parameter.
+        if (auto tuningElement = tuning::toXml (getTuning()))
+            xml->addChildElement (tuningElement.release());
         copyXmlToBinary (*xml, destData);
+    }
 }
 
 void KestruneProcessor::setStateInformation (const void* data, int sizeInBytes)
@@ -78,6 +84,18 @@ void KestruneProcessor::setStateInformation (const void* data, int sizeInBytes)
             return;
 
         parameters.replaceState (restoredTree (*xml, parameters.state.getType()));
+
+        // A state without a tuning plays equal temperament; a damaged tuning element leaves the
+        // tuning in force, while the values beside it still load.
+        if (const auto* element = xml->getChildByName (tuning::xmlTag))
+        {
+            if (const auto restored = tuning::fromXml (*element); restored.ok())
+                engine.setTuning (restored.value);
+        }
+        else
+        {
+            engine.setTuning (tuning::defaultTable());
+        }
     }
     catch (...)
     {

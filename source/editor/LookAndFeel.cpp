@@ -90,3 +90,8 @@ void ZarnithLookAndFeel::drawRotarySlider (juce::Graphics& g, int x, int y, int 
     g.setColour (accentColour);
     g.fillEllipse (cx - 3.0f, cy - 3.0f, 6.0f, 6.0f);
 }
+
+juce::Font ZarnithLookAndFeel::getTextButtonFont (juce::TextButton&, int buttonHeight)
+{
+    return monoFont (juce::jmin (10.0f, (float) buttonHeight * 0.6f), juce::Font::bold);
+}

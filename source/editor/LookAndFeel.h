@@ -39,5 +39,8 @@ public:
                            float sliderPosProportional, float rotaryStartAngle, float rotaryEndAngle,
                            juce::Slider&) override;
 
+    // The header's tuning button: small capitals in the editor's monospaced face.
+    juce::Font getTextButtonFont (juce::TextButton&, int buttonHeight) override;
+
     juce::Colour accentColour = palette::defaultAccentColour;
 };

@@ -11,6 +11,7 @@ namespace
     constexpr int heightWithKeyboard = 540;
     constexpr int heightWithoutKeyboard = 480;
     constexpr int keyboardHeight = 60;
+    constexpr int chooserFlags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 }
 
 KestruneEditor::KestruneEditor (KestruneProcessor& p)
@@ -37,6 +38,13 @@ KestruneEditor::KestruneEditor (KestruneProcessor& p)
     keysToggle.setButtonText ("KEYS");
     addAndMakeVisible (keysToggle);
     keysToggle.onClick = [this] { keysToggled(); };
+
+    tuningButton.setColour (juce::TextButton::buttonColourId, juce::Colours::transparentBlack);
+    tuningButton.setColour (juce::ComboBox::outlineColourId, juce::Colours::transparentBlack);
+    tuningButton.setTooltip ("Load a Scala scale (.scl, with an optional .kbm keyboard map) or return to 12-TET");
+    tuningButton.onClick = [this] { showTuningMenu(); };
+    addAndMakeVisible (tuningButton);
+    showTuningName();
 
     for (const auto& row : instrumentTable)
         instrumentBox.addItem (row.name, row.id + 1);
@@ -74,6 +82,7 @@ KestruneEditor::KestruneEditor (KestruneProcessor& p)
     keyboard.toFront (false);
     keysToggle.toFront (false);
     focus.button.toFront (false);
+    tuningButton.toFront (false);
 
     currentInstrument = (int) instrumentValue->load();
     selectInstrument (currentInstrument);
@@ -128,6 +137,82 @@ void KestruneEditor::keysToggled()
     resized();   // the size may not have changed, yet the keyboard strip has
 }
 
+void KestruneEditor::showTuningName()
+{
+    const auto table = processorRef.getTuning();
+    const auto name = juce::String::fromUTF8 (table.name);
+    if (name == tuningName && tuningButton.getButtonText().isNotEmpty())
+        return;
+
+    tuningName = name;
+    tuningButton.setButtonText ("TUNING://" + name.toUpperCase());
+}
+
+void KestruneEditor::showTuningMenu()
+{
+    juce::PopupMenu menu;
+    menu.addItem ("Load scale (.scl)...", [this] { chooseTuningFiles (false); });
+    menu.addItem ("Load scale with keyboard map (.scl, then .kbm)...", [this] { chooseTuningFiles (true); });
+    menu.addSeparator();
+    menu.addItem ("Reset to 12-TET A440", ! tuning::isDefault (processorRef.getTuning()), false, [this] {
+        processorRef.setTuning (tuning::defaultTable());
+        showTuningName();
+    });
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (tuningButton));
+}
+
+void KestruneEditor::chooseTuningFiles (bool withKeyboardMap)
+{
+    // The package installs its scales here; elsewhere the chooser starts at home.
+    const juce::File shipped ("/usr/share/kestrune/tunings");
+    const auto start = shipped.isDirectory() ? shipped : juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+
+    tuningChooser = std::make_unique<juce::FileChooser> ("Scala scale", start, "*.scl");
+    tuningChooser->launchAsync (chooserFlags, [this, withKeyboardMap] (const juce::FileChooser& chosen) {
+        const auto scl = chosen.getResult();
+        if (scl == juce::File())
+            return;
+
+        if (! withKeyboardMap)
+        {
+            loadTuning (scl, {});
+            return;
+        }
+
+        // The next chooser replaces this one, which must not be destroyed inside its own callback.
+        juce::MessageManager::callAsync ([editor = juce::Component::SafePointer<KestruneEditor> (this), scl] {
+            if (editor != nullptr)
+                editor->chooseKeyboardMap (scl);
+        });
+    });
+}
+
+void KestruneEditor::chooseKeyboardMap (const juce::File& scl)
+{
+    tuningChooser = std::make_unique<juce::FileChooser> ("Keyboard map for " + scl.getFileName(), scl.getParentDirectory(), "*.kbm");
+    tuningChooser->launchAsync (chooserFlags, [this, scl] (const juce::FileChooser& chosen) {
+        if (chosen.getResult() != juce::File())
+            loadTuning (scl, chosen.getResult());
+    });
+}
+
+juce::String KestruneEditor::loadTuning (const juce::File& scl, const juce::File& kbm)
+{
+    const auto loaded = tuning::loadScala (scl, kbm);
+    if (! loaded.ok())
+    {
+        const auto error = juce::String::fromUTF8 (loaded.error.c_str());
+        tuningError = juce::AlertWindow::showScopedAsync (
+            juce::MessageBoxOptions::makeOptionsOk (juce::MessageBoxIconType::WarningIcon, "Tuning not loaded", error),
+            nullptr);
+        return error;
+    }
+
+    processorRef.setTuning (loaded.value);
+    showTuningName();
+    return {};
+}
+
 void KestruneEditor::selectInstrument (int index)
 {
     // Anything but an instrument would move the parameter to a wrong choice.
@@ -160,6 +245,8 @@ void KestruneEditor::applyInstrumentColour()
     const auto colour = instrumentColour (currentInstrument);
     editorLookAndFeel.accentColour = colour;
 
+    tuningButton.setColour (juce::TextButton::textColourOffId, colour.withAlpha (0.8f));
+
     for (auto& knob : knobs)
     {
         knob.caption.setColour (juce::Label::textColourId, colour);
@@ -177,6 +264,9 @@ void KestruneEditor::timerCallback()
 
     const bool active = hasKeyboardFocus (true) || isMouseOver (true);
     processorRef.editorActive.store (active);
+
+    // MIDI tuning messages and restored states change the tuning behind the editor's back.
+    showTuningName();
 }
 
 void KestruneEditor::paint (juce::Graphics& g)
@@ -244,6 +334,9 @@ void KestruneEditor::resized()
         knob.caption.setBounds (column.removeFromTop (16));
         knob.slider.setBounds (column);
     }
+
+    // Right of the title, under the version: the header's only free room.
+    tuningButton.setBounds (width - 196, 24, 186, 20);
 
     crtOverlay.setBounds (getLocalBounds());
 }

@@ -43,6 +43,10 @@ public:
 
     void selectInstrument (int index);
 
+    // Loads a Scala scale, through a keyboard map when one is given (a default File: none), into the
+    // processor; on an error nothing changes and the message is shown. Returns the error, or empty.
+    juce::String loadTuning (const juce::File& scl, const juce::File& kbm);
+
 private:
     using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
     using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
@@ -67,6 +71,10 @@ private:
     void setupKnob (Knob&, const kestrune::ParameterRow&);
     void setupSwitch (Switch&, kestrune::Parameter);
     void keysToggled();
+    void showTuningMenu();
+    void chooseTuningFiles (bool withKeyboardMap);
+    void chooseKeyboardMap (const juce::File& scl);
+    void showTuningName();
 
     KestruneProcessor& processorRef;
     ZarnithLookAndFeel editorLookAndFeel;
@@ -88,6 +96,12 @@ private:
     juce::MidiKeyboardComponent keyboard { keyboardState, juce::MidiKeyboardComponent::horizontalKeyboard };
     juce::ToggleButton keysToggle;
     bool showKeyboard = false;
+
+    // The tuning's name in the header; a click offers to load a scale or go back to equal temperament.
+    juce::TextButton tuningButton;
+    juce::String tuningName;
+    std::unique_ptr<juce::FileChooser> tuningChooser;
+    juce::ScopedMessageBox tuningError;
 
     // The painted ground depends only on size and instrument, while the overlay makes the window
     // redraw 30 times a second: keep the last rendering and blit it.

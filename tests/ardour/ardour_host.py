@@ -10,7 +10,7 @@ folders, the copied bundle, the sessions and the exports live there, never in th
 The twelve parameters (IDs, names, ranges, skews, defaults) come from `kestrune-host info --json`
 on the VST3 bundle, never from a copy written here.
 
-CASE is one of: parameters, render, reload INSTRUMENT, bad-state, automation, lv2-session-before-ports.
+CASE is one of: parameters, render, reload INSTRUMENT, bad-state, automation, tuning, lv2-session-before-ports.
 Exit status 0 = pass, 1 = fail, 77 = Ardour is not installed (ctest reports the test as skipped).
 """
 
@@ -29,6 +29,7 @@ import tempfile
 import time
 from pathlib import Path
 from urllib.parse import unquote
+from xml.sax.saxutils import quoteattr
 
 from kestrune_tools import wav
 
@@ -724,6 +725,72 @@ def case_bad_state(box):
     check_audio(box.export_path("lying-size"), DEFAULTS, seconds)
 
 
+TUNING_SCALE = HERE.parents[1] / "tunings/19-edo.scl"
+
+
+def tuning_of(host, vst3_bundle, scale):
+    """The frequencies of the 128 keys the plug-in plays under a scale, and the element its state
+    keeps them in, as the host program reports them."""
+    result = subprocess.run([str(host), "info", str(vst3_bundle), "--json", "--tuning", str(scale)],
+                            capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise Failure(f"kestrune-host info --tuning failed ({result.returncode}): {result.stderr.strip()[-500:]}")
+    tuning = json.loads(result.stdout)["tuning"]
+    frequencies = [float(f) for f in tuning["frequencies"]]
+    element = (f'<TUNING name={quoteattr(tuning["name"])} description={quoteattr(tuning["description"])} '
+               f'frequencies="{" ".join(repr(f) for f in frequencies)}"/>')
+    return frequencies, element
+
+
+def saved_frequencies(state):
+    found = re.search(r'<TUNING [^>]*frequencies="([^"]*)"', state.xml())
+    return [float(f) for f in found.group(1).split()] if found else None
+
+
+def pitch(channel, rate, start, length):
+    """The fundamental of a steady tone in the window, from the first autocorrelation peak within 10 %
+    of the highest (no octave errors), refined by a parabola through it and its neighbours."""
+    x = channel[int(start * rate):int((start + length) * rate)]
+    n = len(x) // 2
+    lags = range(int(rate / 2000), int(rate / 50))
+    corr = {lag: sum(a * b for a, b in zip(x[:n], x[lag:lag + n])) for lag in lags}
+    best = max(corr.values())
+    lag = next(l for l in lags if l - 1 in corr and l + 1 in corr and corr[l] >= 0.9 * best
+               and corr[l] >= corr[l - 1] and corr[l] >= corr[l + 1])
+    a, b, c = corr[lag - 1], corr[lag], corr[lag + 1]
+    shift = 0.5 * (a - c) / (a - 2 * b + c) if a - 2 * b + c != 0 else 0.0
+    return rate / (lag + shift)
+
+
+def case_tuning(box, host, vst3_bundle):
+    """A session whose plug-in state holds a tuning (19 equal divisions) reopens in a new process with
+    it: the note sounds at the tuned pitch, not the equal-tempered one, and the session saves it again."""
+    frequencies, element = tuning_of(host, vst3_bundle, TUNING_SCALE)
+    settings = {"instrument": INSTRUMENTS.index("ORGAN"), "drift": 0, "reverbMix": 0}
+    seconds = phrase()[0][0] + phrase()[0][1]
+    session = box.session("tuning")
+    first = box.run("create", session, settings=settings)
+    if saved_frequencies(first.state) is not None:
+        raise Failure("a fresh instance saved a tuning")
+    xml = first.state.xml()
+    first.state.write_xml(xml.replace("</Parameters>", element + "</Parameters>"))
+
+    second = box.run("reload", session, export="tuned", seconds=seconds + 0.2, snapshot="restored")
+    kept = saved_frequencies(second.state)
+    if kept != frequencies:
+        raise Failure(f"after reloading, the plug-in saved the tuning {kept and kept[55:65]}, expected "
+                      f"{frequencies[55:65]} (keys 55 to 64)")
+    rate, channels = read_wav(box.export_path("tuned"))
+    start, length, note, _ = phrase()[0]
+    heard = pitch(channels[0], rate, start + 0.1, 0.1)
+    equal = 440.0 * 2 ** ((note - 69) / 12)
+    cents = 1200 * math.log2(heard / frequencies[note])
+    print(f"  note {note}: {heard:.2f} Hz heard, {frequencies[note]:.2f} Hz tuned ({cents:+.1f} cents), "
+          f"{equal:.2f} Hz in equal temperament")
+    if abs(cents) > 5:
+        raise Failure(f"note {note} sounds at {heard:.2f} Hz, {cents:+.1f} cents from its tuned {frequencies[note]:.2f} Hz")
+
+
 def case_lv2_session_before_ports(box):
     """A session saved by the LV2 of before its control ports reloads with all twelve values: they
     come from the plug-in's own state, which the ports Ardour leaves at their defaults (the session
@@ -739,7 +806,8 @@ def case_lv2_session_before_ports(box):
 
 
 CASES = {"parameters": case_parameters, "render": case_render, "reload": case_reload, "bad-state": case_bad_state,
-         "automation": case_automation, "lv2-session-before-ports": case_lv2_session_before_ports}
+         "automation": case_automation, "tuning": case_tuning,
+         "lv2-session-before-ports": case_lv2_session_before_ports}
 
 
 def main():
@@ -771,7 +839,10 @@ def main():
     try:
         load_parameters(args.host, args.vst3 or bundle)
         box = Sandbox(args.format, bundle)
-        CASES[args.case](box, *args.args)
+        if args.case == "tuning":
+            CASES[args.case](box, args.host, args.vst3 or bundle)
+        else:
+            CASES[args.case](box, *args.args)
         ok = True
     except (Failure, subprocess.TimeoutExpired) as e:
         print(f"FAIL: {e}")

@@ -36,6 +36,7 @@ protected:
         controls.emplace_back ("FOCUS", &probe->focus());
         controls.emplace_back ("KEYS", &probe->keys());
         controls.emplace_back ("keyboard", &probe->keyboard());
+        controls.emplace_back ("TUNING", &probe->tuning());
 
         std::vector<std::pair<juce::String, juce::Component*>> visible;
         for (auto& c : controls)
@@ -160,6 +161,7 @@ TEST_F (EditorLayout, StackingOrderPutsOverlayBetweenCaptionsAndControls)
     expected.push_back (&probe->keyboard());
     expected.push_back (&probe->keys());
     expected.push_back (&probe->focus());
+    expected.push_back (&probe->tuning());
 
     const auto& children = editor->getChildren();
     ASSERT_EQ (children.size(), (int) expected.size());

@@ -32,6 +32,7 @@ struct EditorProbe
     juce::ToggleButton& drone() { return editor.drone.button; }
     juce::ToggleButton& focus() { return editor.focus.button; }
     juce::ToggleButton& keys() { return editor.keysToggle; }
+    juce::TextButton& tuning() { return editor.tuningButton; }
     juce::ComboBox& instrumentBox() { return editor.instrumentBox; }
     CRTOverlay& overlay() { return editor.crtOverlay; }
     juce::MidiKeyboardComponent& keyboard() { return editor.keyboard; }

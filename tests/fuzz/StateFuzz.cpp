@@ -4,10 +4,16 @@
 // Each block also goes in as the LV2 wrapper and the Standalone's settings file carry it, and as a
 // whole VST3 component state (with the framework's trailer, honest or lying) through the built
 // bundle's own VST3 wrapper.
+// Some states carry a tuning element, sound or damaged; and Scala scales and keyboard maps, sound or
+// damaged, go through the host program's reader of its --tuning and --keymap files, whose tunings
+// the plug-in then plays and saves.
 // Every block must leave every parameter finite and inside its range within 100 ms of CPU time;
 // a block with a feature our states never have must change nothing; a block with none must load
-// exactly the values it holds; and what is saved then must restore to the same values.
+// exactly the values and the tuning it holds (a damaged tuning element keeps the tuning in force);
+// and what is saved then must restore to the same values and tuning. A Scala file is refused with a
+// message or gives a tuning whose keys are silent or playable.
 #include "Fuzz.h"
+#include "HostSession.h"
 #include "Vst3Component.h"
 
 #include "core/NumberText.h"
@@ -57,6 +63,8 @@ struct Case
     bool rootMatches = true;
     Values expected {};
     int depth = 2;
+    bool hasTuning = false;                  // the first tuning element decides
+    std::optional<tuning::Table> soundTuning;   // what the first holds when it is sound
 
     void add (Feature f) { features |= 1u << f; }
     bool has (Feature f) const { return (features & (1u << f)) != 0; }
@@ -112,6 +120,8 @@ public:
             c.xml += gap();
             if (rng.chance (8))
                 c.xml += hostileChild (c);
+            if (rng.chance (3))
+                c.xml += tuningChild (c);
             c.xml += param (c);
         }
         if (rng.chance (6))
@@ -213,6 +223,43 @@ private:
         return result;
     }
 
+    // A tuning element as the plug-in saves it, sometimes damaged the ways a hand or a bad copy
+    // damages one: numbers that are none, out of range or missing.
+    std::string tuningChild (Case& c)
+    {
+        tuning::Scale scale;
+        double cents = 0.0;
+        for (int i = 0, n = 1 + rng.below (24); i < n; ++i)
+            scale.cents.push_back (cents += 5.0 + rng.unit() * 300.0);
+        const auto built = tuning::buildTable (scale, tuning::linearMap (60, 69, 220.0 + rng.unit() * 440.0),
+                                               rng.chance (20) ? "n\xc3\xa4me & <\"quoted\">" : "fuzzed");
+        auto element = built.ok() ? tuning::toXml (built.value) : nullptr;
+        if (element == nullptr)
+            return {};
+
+        const bool first = ! c.hasTuning;
+        c.hasTuning = true;
+        if (rng.chance (30))
+        {
+            juce::StringArray numbers;
+            numbers.addTokens (element->getStringAttribute ("frequencies"), " ", {});
+            const char* bad[] = { "abc", "nan", "-inf", "-5", "1e400", "25000", "" };
+            switch (rng.below (4))
+            {
+                case 0:  numbers.set (rng.below (numbers.size()), bad[rng.below ((int) std::size (bad))]); break;
+                case 1:  numbers.remove (rng.below (numbers.size())); break;
+                case 2:  numbers.add ("440"); break;
+                default: for (auto& n : numbers) n = "0"; break;
+            }
+            element->setAttribute ("frequencies", numbers.joinIntoString (" "));
+        }
+        else if (first)
+        {
+            c.soundTuning = built.value;
+        }
+        return element->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()).toStdString();
+    }
+
     std::string hostileChild (Case& c)
     {
         switch (rng.below (12))
@@ -299,6 +346,99 @@ private:
 
     Rng& rng;
 };
+
+// A Scala scale as users write them (cents, ratios, comments, CRLF), then given what a broken or
+// hostile one has: words, zero and negative ratios, a count that disagrees, thousands of degrees,
+// a line or a file past the limits, NUL bytes, UTF-16 and Latin-1, random damage.
+std::string scalaText (Rng& rng)
+{
+    const char* const eol = rng.chance (20) ? "\r\n" : "\n";
+    std::string text = rng.chance (30) ? std::string ("! fuzzed.scl") + eol + "!" + eol : std::string();
+    text += (rng.chance (10) ? "caf\xe9 scale" : "a fuzzed scale") + std::string (eol);
+    const int count = rng.chance (3) ? tuning::maxScaleNotes + rng.between (-2, 2) : 1 + rng.below (40);
+    text += " " + std::to_string (count + (rng.chance (5) ? rng.between (-2, 2) : 0)) + eol;
+    const char* const odd[] = { "abc", "0/1", "-3/2", "3/0", "1e999", "nan", "--5", "3/", "/2", "1.2.3", "0.0", "-1200.0",
+                                "99999999999999999999/1", "2/1 two to one", "701.955 cents" };
+    for (int i = 1; i <= count; ++i)
+    {
+        if (rng.chance (2))
+            text += odd[rng.below ((int) std::size (odd))];
+        else if (rng.chance (50))
+            text += std::to_string (i * 1200.0 / count);
+        else
+            text += std::to_string (count + i) + "/" + std::to_string (count);
+        text += eol;
+    }
+
+    switch (rng.below (30))
+    {
+        case 0: text += std::string (tuning::maxLineBytes + (size_t) rng.below (4), '1') + eol; break;
+        case 1: text.resize (tuning::maxFileBytes + 1, '\n'); break;
+        case 2: text.insert ((size_t) rng.below ((int) text.size() + 1), 1, '\0'); break;
+        case 3:
+        {
+            std::string wide = "\xff\xfe";
+            for (const auto ch : text)
+                wide += { ch, '\0' };
+            text = wide;
+            break;
+        }
+        case 4:
+            for (int e = 0, edits = 1 + rng.below (8); e < edits && ! text.empty(); ++e)
+                text[(size_t) rng.below ((int) text.size())] = (char) rng.below (256);
+            break;
+        case 5: text.resize ((size_t) rng.below ((int) text.size() + 1)); break;
+        default: break;
+    }
+    return text;
+}
+
+// A keyboard map with its fields usually in range, sometimes not.
+std::string keymapText (Rng& rng)
+{
+    const auto field = [&] (int usual) { return std::to_string (rng.chance (4) ? rng.between (-200, 300) : usual) + "\n"; };
+    const int size = rng.chance (3) ? rng.between (-1, 5000) : rng.below (13);
+    std::string text = "! fuzzed.kbm\n" + std::to_string (size) + "\n" + field (0) + field (127) + field (60) + field (69);
+    const char* const frequencies[] = { "440.0", "415", "0", "-440", "nan", "1e300", "x" };
+    text += std::string (rng.chance (80) ? "440.0" : frequencies[rng.below ((int) std::size (frequencies))]) + "\n";
+    text += field (rng.below (13));
+    for (int i = 0, n = std::min (size, 200) + (rng.chance (5) ? rng.between (-2, 2) : 0); i < n; ++i)
+        text += (rng.chance (15) ? std::string ("x") : std::to_string (rng.chance (3) ? rng.between (-5, 5000) : i)) + "\n";
+    if (rng.chance (5))
+        text[(size_t) rng.below ((int) text.size())] = (char) rng.below (256);
+    return text;
+}
+
+// What the host program's --tuning and --keymap give: an error that says where, or a tuning whose
+// keys are silent or playable and which the plug-in's saved form carries exactly. Null when so.
+const char* tuningFilesDisagree (const juce::File& scl, const juce::File& kbm, std::optional<tuning::Table>& result)
+{
+    try
+    {
+        result = host::readTuningFiles (scl, kbm);
+    }
+    catch (const host::HostError& e)
+    {
+        const auto named = e.message.contains (scl.getFileName()) || (kbm != juce::File() && e.message.contains (kbm.getFileName()));
+        return named && e.exitCode == host::exitUsage ? nullptr : "a refused Scala file's message does not name it";
+    }
+
+    bool anyMapped = false;
+    for (const auto hz : result->frequency)
+    {
+        if (! (std::fpclassify (hz) == FP_ZERO || (hz >= tuning::lowestFrequency && hz <= tuning::highestFrequency)))
+            return "a Scala file gave a key a frequency no voice plays";
+        anyMapped = anyMapped || hz > 0.0;
+    }
+    if (! anyMapped)
+        return "a Scala file gave a tuning with every key silent";
+
+    const auto element = tuning::toXml (*result);
+    if (element != nullptr ? ! (tuning::fromXml (*element).ok() && tuning::fromXml (*element).value == *result)
+                           : ! tuning::isDefault (*result))
+        return "a Scala file's tuning does not survive the plug-in's saved form";
+    return nullptr;
+}
 
 struct Instance
 {
@@ -542,7 +682,8 @@ Figures runStateFuzzer (const Options& options)
     Figures figures;
     std::int64_t featureCounts[numFeatures] = {};
     std::int64_t refusedChecked = 0, loadChecked = 0, roundTrips = 0, doorBlocks = 0;
-    const juce::TemporaryFile settingsTemporary ("settings");
+    const juce::TemporaryFile settingsTemporary ("settings"), scalaFile (".scl"), keymapFile (".kbm");
+    std::int64_t scalaFiles = 0;
     const auto& settingsFile = settingsTemporary.getFile();
     Vst3Component component (KESTRUNE_FUZZ_VST3_MODULE);
     KestruneProcessor componentMirror;   // given what the component's wrapper should hand its plug-in
@@ -587,6 +728,7 @@ Figures runStateFuzzer (const Options& options)
                 ++featureCounts[f];
 
         const auto before = target.values();
+        const auto tuningBefore = target.processor.getTuning();
         setCurrentInput (c.block.data(), c.block.size());
         blockStarted();
         const auto cpuStart = threadCpuMs();
@@ -609,10 +751,18 @@ Figures runStateFuzzer (const Options& options)
             report ("a parameter is not a finite value inside its range", c.block);
         else if (cpu > 100.0)
             report ("the block took more than 100 ms of CPU time", c.block);
-        else if (c.mustBeRefused() && (++refusedChecked, after != before))
-            report ("a block with a feature our states never have changed the parameters", c.block);
+        else if (c.mustBeRefused() && (++refusedChecked, after != before || target.processor.getTuning() != tuningBefore))
+            report ("a block with a feature our states never have changed the parameters or the tuning", c.block);
         else if (c.mustLoad() && ! c.rootMatches && after != before)
             report ("a state under another root element changed the parameters", c.block);
+        else if (c.mustLoad() && c.rootMatches
+                 && target.processor.getTuning() != (c.soundTuning ? *c.soundTuning : c.hasTuning ? tuningBefore : tuning::defaultTable()))
+        {
+            report (c.soundTuning ? "a plain state did not load its tuning"
+                    : c.hasTuning ? "a damaged tuning element changed the tuning"
+                                  : "a plain state without a tuning did not bring equal temperament back",
+                    c.block);
+        }
         else if (c.mustLoad() && c.rootMatches)
         {
             ++loadChecked;
@@ -641,6 +791,31 @@ Figures runStateFuzzer (const Options& options)
                     report (what, c.block);
                     break;
                 }
+            if (figures.findings == 0 && mirror.processor.getTuning() != target.processor.getTuning())
+                report ("a save then restore changed the tuning", c.block);
+        }
+
+        // A scale, sometimes with a map, through the host program's file door; the plug-in then
+        // plays what it gives, so the next round trip saves and restores it.
+        if (figures.findings == 0 && options.replay.empty() && figures.blocks % 4 == 0)
+        {
+            const auto sclText = scalaText (rng);
+            const auto kbmText = rng.chance (40) ? keymapText (rng) : std::string();
+            scalaFile.getFile().replaceWithData (sclText.data(), sclText.size());
+            keymapFile.getFile().replaceWithData (kbmText.data(), kbmText.size());
+            setCurrentInput (sclText.data(), sclText.size());
+            std::optional<tuning::Table> table;
+            blockStarted();
+            const auto fileStart = threadCpuMs();
+            const auto* problem = tuningFilesDisagree (scalaFile.getFile(), kbmText.empty() ? juce::File() : keymapFile.getFile(), table);
+            const auto fileCpu = threadCpuMs() - fileStart;
+            blockFinished();
+            ++scalaFiles;
+            if (problem != nullptr || fileCpu > 100.0)
+                report (problem != nullptr ? problem : "reading a Scala file took more than 100 ms of CPU time",
+                        { sclText.begin(), sclText.end() });
+            else if (table)
+                target.processor.setTuning (*table);
         }
 
         // The same block through the other doors that reach the plug-in's state: after them too,
@@ -722,9 +897,10 @@ Figures runStateFuzzer (const Options& options)
         std::printf ("  %-28s %lld blocks\n", featureNames[f], (long long) featureCounts[f]);
     std::printf ("  checked: %lld refused unchanged, %lld plain states loaded exactly, %lld save/restore round trips,\n"
                  "           %lld through the LV2 restore and the Standalone's settings file,\n"
-                 "           %lld whole streams through the VST3 component's setState\n",
+                 "           %lld whole streams through the VST3 component's setState,\n"
+                 "           %lld Scala files through the host program's reader\n",
                  (long long) refusedChecked, (long long) loadChecked, (long long) roundTrips, (long long) doorBlocks,
-                 (long long) componentBlocks);
+                 (long long) componentBlocks, (long long) scalaFiles);
     return figures;
 }
 } // namespace fuzz

@@ -513,6 +513,54 @@ def host_errors(args):
     check("no X display" in result.stderr, f"editor without a display: {result.stderr!r}")
 
 
+def tuning(args):
+    """--tuning and --keymap reach the plug-in through its state, as a preset would bring them: info
+    names the tuning the plug-in holds and gives its frequencies, a saved state keeps it. A file that
+    is no scale, no map or no input at all is a usage error naming the file, and nothing is written."""
+    scales = pathlib.Path(__file__).resolve().parents[2] / "tunings"
+    work = pathlib.Path(args.work) / "tuning"
+    work.mkdir(parents=True, exist_ok=True)
+
+    plain = host_json(args, "info", args.bundle, "--json")["tuning"]
+    check(plain["equalTemperament"] and abs(plain["frequencies"][69] - 440.0) < 1e-9,
+          f"a fresh instance plays {plain['name']}, not equal temperament at 440 Hz")
+
+    just = host_json(args, "info", args.bundle, "--json", "--tuning", str(scales / "just-major-5-limit.scl"),
+                     "--keymap", str(scales / "just-major-5-limit.kbm"))["tuning"]
+    f = just["frequencies"]
+    check(just["name"] == "just-major-5-limit / just-major-5-limit" and not just["equalTemperament"],
+          f"the just scale is named {just['name']!r}")
+    check(abs(f[69] - 440.0) < 1e-9 and abs(f[60] - 264.0) < 1e-9 and abs(f[67] - 396.0) < 1e-9 and f[61] == 0.0,
+          f"the just scale's A4, C4, G4, C#4 are {f[69]}, {f[60]}, {f[67]}, {f[61]} Hz")
+
+    saved = work / "meantone.bin"
+    host(args, "state", "save", args.bundle, str(saved), "--tuning", str(scales / "meantone-quarter-comma.scl"),
+         "--keymap", str(scales / "a440.kbm"))
+    kept = host_json(args, "info", args.bundle, "--json", "--state", str(saved))["tuning"]
+    c4 = 440.0 / 2 ** (889.73529 / 1200)
+    check(kept["name"] == "meantone-quarter-comma / a440" and abs(kept["frequencies"][60] - c4) < 1e-3,
+          f"the saved state brings back {kept['name']!r} with C4 at {kept['frequencies'][60]} Hz, not {c4:.3f}")
+
+    bad = work / "short.scl"
+    bad.write_text("three notes promised\n3\n100.0\n200.0\n")
+    wide = work / "wide.kbm"
+    wide.write_text("0\n0\n200\n60\n69\n440.0\n0\n")
+    good = str(scales / "12-tet.scl")
+    own = work / "own.scl"
+    own.write_bytes((scales / "12-tet.scl").read_bytes())
+    for command, named in [
+        (["info", args.bundle, "--tuning", str(bad)], "short.scl"),
+        (["info", args.bundle, "--tuning", good, "--keymap", str(wide)], "wide.kbm"),
+        (["info", args.bundle, "--tuning", "/dev/zero"], "not a regular file"),
+        (["info", args.bundle, "--keymap", str(scales / "a440.kbm")], "--tuning"),
+        (["state", "save", args.bundle, str(own), "--tuning", str(own)], "also an input"),
+    ]:
+        result = host(args, *command, expect=2)
+        check(named in result.stderr, f"kestrune-host {' '.join(command)}: the message does not say {named!r}: "
+                                      f"{result.stderr.strip()}")
+    check(own.read_bytes() == (scales / "12-tet.scl").read_bytes(), "the scale given as the output was replaced")
+
+
 def file_size_limit(limit):
     """For subprocess: a file-size limit, with SIGXFSZ ignored so that write() fails with EFBIG, as
     on a full disk, instead of killing the program."""
@@ -736,6 +784,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "render_tail",
                                           "render_as_written", "render_automation", "host_errors", "host_files", "component_trailer", "editor",
+                                          "tuning",
                                           "validator"])
     parser.add_argument("--host", required=True)
     parser.add_argument("--bundle", required=True)

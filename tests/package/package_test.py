@@ -41,6 +41,9 @@ EXPECTED = {
     f"{DOC}/LICENSE-samples.md": 0o644,
     f"{DOC}/changelog.gz": 0o644,
 }
+# Every scale of the repository's tunings/ folder, where the README tells users to find them.
+EXPECTED.update({f"/usr/share/{PACKAGE}/tunings/{p.name}": 0o644
+                 for p in (Path(__file__).resolve().parents[2] / "tunings").iterdir() if p.suffix in (".scl", ".kbm")})
 # Lintian findings that are not ours to fix, with the reason; any other error or warning fails.
 LINTIAN_ACCEPTED = {
 }

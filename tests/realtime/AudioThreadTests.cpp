@@ -82,8 +82,16 @@ void addHostEvents (juce::MidiBuffer& midi, juce::Random& random, int count, int
     {
         const int position = random.nextInt (span);
         const int note = 24 + random.nextInt (84);
-        switch (random.nextInt (10))
+        switch (random.nextInt (11))
         {
+            case 10:
+            {
+                // A real-time single-note tuning change: a long message, merged beside the keyboard's notes.
+                const juce::uint8 retune[] = { 0xf0, 0x7f, 0x7f, 0x08, 0x02, 0x00, 0x01, (juce::uint8) note,
+                                               (juce::uint8) note, (juce::uint8) random.nextInt (128), 0x00, 0xf7 };
+                midi.addEvent (retune, (int) sizeof (retune), position);
+                break;
+            }
             case 0: case 1: case 2: case 3: midi.addEvent (juce::MidiMessage::noteOn (1 + random.nextInt (16), note, (juce::uint8) (1 + random.nextInt (127))), position); break;
             case 4: case 5: case 6:         midi.addEvent (juce::MidiMessage::noteOff (1 + random.nextInt (16), note), position); break;
             case 7:

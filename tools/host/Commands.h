@@ -25,12 +25,16 @@ struct Options
     int blockSize = 512;
     double tailSeconds = -1.0;   // negative: until the output has died away
     juce::File stateFile;
+    juce::File tuningFile, keymapFile;   // a Scala scale and its keyboard map
     bool floatOutput = false;
     double seconds = 2.0;
     juce::File screenshot;
     bool clickKeys = false;
     bool json = false;
 };
+
+// --tuning and --keymap, when given, read and handed to the plug-in.
+void applyTuningOption (HostSession&, const Options&);
 
 int runRender (const Options&);
 int runEditor (const Options&);

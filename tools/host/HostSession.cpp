@@ -235,30 +235,42 @@ void HostSession::applySettings (const std::vector<ParameterSetting>& settings)
         p->setValueNotifyingHost (value);
 }
 
-void HostSession::saveState (const juce::File& file)
+void HostSession::saveState (const juce::File& file, const std::vector<juce::File>& inputs)
 {
     juce::MemoryBlock block;
     instance->getStateInformation (block);
 
-    OutputFile out (file, {});
+    OutputFile out (file, inputs);
     out.createStream()->write (block.getData(), block.getSize());
     out.commit();
 }
 
 namespace
 {
+// The component's state as the VST3 hosting layer wraps it, or nothing when the plug-in gives none.
+juce::MemoryBlock componentStateOf (const juce::XmlElement& wrapped)
+{
+    juce::MemoryBlock component;
+    const auto* componentState = wrapped.getChildByName ("IComponent");
+
+    if (componentState == nullptr || ! component.fromBase64Encoding (componentState->getAllSubText()))
+        return {};
+
+    return component;
+}
+
 // The plug-in's own part of its saved state: the component's block without the trailer in which
 // the framework keeps Bypass (a zero, its data, its size, "JUCEPrivateData"). The framework applies
 // that trailer even when the plug-in refuses the block before it, so a change there alone does not
 // mean the state was taken.
 juce::MemoryBlock pluginPartOf (juce::AudioPluginInstance& plugin)
 {
-    juce::MemoryBlock whole, component;
+    juce::MemoryBlock whole;
     plugin.getStateInformation (whole);
     const auto xml = juce::AudioProcessor::getXmlFromBinary (whole.getData(), (int) whole.getSize());
-    const auto* componentState = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+    auto component = xml != nullptr ? componentStateOf (*xml) : juce::MemoryBlock();
 
-    if (componentState == nullptr || ! component.fromBase64Encoding (componentState->getAllSubText()))
+    if (component.isEmpty())
         return whole;
 
     static constexpr char trailerName[] = "JUCEPrivateData";
@@ -312,6 +324,61 @@ void HostSession::loadState (const juce::File& file)
     if (pluginPartOf (*probe.instance) == moved)
         throw HostError { "the plug-in did not take the state in " + file.getFullPathName()
                           + " (its inner state is damaged or from another plug-in)" };
+}
+
+tuning::Table HostSession::tuning() const
+{
+    // The plug-in's part starts with its XML in the framework's binary layout.
+    const auto part = pluginPartOf (*instance);
+    const auto xml = juce::AudioProcessor::getXmlFromBinary (part.getData(), (int) part.getSize());
+    const auto* element = xml != nullptr ? xml->getChildByName (tuning::xmlTag) : nullptr;
+
+    if (element == nullptr)
+        return tuning::defaultTable();
+
+    const auto table = tuning::fromXml (*element);
+
+    if (! table.ok())
+        throw HostError { "the plug-in's state holds a tuning it cannot have made: " + juce::String (table.error) };
+
+    return table.value;
+}
+
+void HostSession::applyTuning (const tuning::Table& table)
+{
+    juce::MemoryBlock whole;
+    instance->getStateInformation (whole);
+    auto wrapped = juce::AudioProcessor::getXmlFromBinary (whole.getData(), (int) whole.getSize());
+    const auto component = wrapped != nullptr ? componentStateOf (*wrapped) : juce::MemoryBlock();
+    auto state = juce::AudioProcessor::getXmlFromBinary (component.getData(), (int) component.getSize());
+
+    if (state == nullptr)
+        throw HostError { "the plug-in's state holds no XML to put a tuning into" };
+
+    // The plug-in's block is its XML in the framework's binary layout (magic number, length, text,
+    // a zero); whatever follows it, the framework's trailer, is kept as it was.
+    const auto pluginBlockBytes = std::min (component.getSize(),
+                                     8 + (size_t) juce::ByteOrder::littleEndianInt (static_cast<const char*> (component.getData()) + 4) + 1);
+
+    while (auto* old = state->getChildByName (tuning::xmlTag))
+        state->removeChildElement (old, true);
+
+    if (auto element = tuning::toXml (table))
+        state->addChildElement (element.release());
+
+    juce::MemoryBlock replaced;
+    juce::AudioProcessor::copyXmlToBinary (*state, replaced);
+    replaced.append (static_cast<const char*> (component.getData()) + pluginBlockBytes, component.getSize() - pluginBlockBytes);
+
+    auto* componentState = wrapped->getChildByName ("IComponent");
+    componentState->deleteAllTextElements();
+    componentState->addTextElement (replaced.toBase64Encoding());
+    juce::MemoryBlock block;
+    juce::AudioProcessor::copyXmlToBinary (*wrapped, block);
+    instance->setStateInformation (block.getData(), (int) block.getSize());
+
+    if (tuning() != table)
+        throw HostError { "the plug-in did not take the tuning " + juce::String::fromUTF8 (table.name) };
 }
 
 juce::String parameterId (const juce::AudioProcessorParameter& p)

@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "core/ParameterTable.h"
+#include "engine/Tuning.h"
 
 #include <optional>
 #include <utility>
@@ -59,10 +60,18 @@ struct HostSession
     // (usage) for an unknown parameter, or a value it cannot take or that lies outside its range.
     std::pair<juce::AudioProcessorParameter*, float> resolveSetting (const ParameterSetting&) const;
 
-    void saveState (const juce::File& file);
+    // Refuses a file that is one of the inputs, as every output does.
+    void saveState (const juce::File& file, const std::vector<juce::File>& inputs);
 
     // Throws HostError when the file is no saved state or the plug-in does not take it.
     void loadState (const juce::File& file);
+
+    // The tuning the plug-in's state holds: its own element there, or equal temperament without one.
+    tuning::Table tuning() const;
+
+    // Hands the plug-in a tuning the way a host restores a preset that holds one: its state with the
+    // tuning element replaced. Throws HostError when the plug-in then holds another tuning.
+    void applyTuning (const tuning::Table&);
 };
 
 juce::String parameterId (const juce::AudioProcessorParameter&);
@@ -87,6 +96,11 @@ juce::String decibelText (float gain);
 // of file when it is missing, unreadable, a device, a pipe or a directory, or larger than that.
 juce::MemoryBlock readInputFile (const juce::File& file, juce::int64 maxBytes, const juce::String& kind,
                                  int exitCode = exitFailure);
+
+// A Scala scale, through a keyboard map when one is given (a default File: Scala's linear map), read
+// under the rules of every input file and built as the plug-in builds it, named after the scale's
+// file; throws HostError (usage) naming the file and the line at fault.
+tuning::Table readTuningFiles (const juce::File& scl, const juce::File& kbm);
 
 // The whole text as one finite number (no trailing characters, no "inf" or "nan").
 std::optional<double> parseNumber (const juce::String& text);

@@ -25,8 +25,9 @@ juce::MemoryBlock readInputFile (const juce::File& file, juce::int64 maxBytes, c
 
     // Read to one byte past the limit, whatever the size said: the file may grow while it is read.
     const auto tooLarge = [&] {
-        return HostError { kind + " " + path + " is larger than " + juce::String (maxBytes / (1024 * 1024)) + " MB",
-                           exitCode };
+        const auto limit = maxBytes % (1024 * 1024) == 0 ? juce::String (maxBytes / (1024 * 1024)) + " MB"
+                                                         : juce::String (maxBytes / 1024) + " KB";
+        return HostError { kind + " " + path + " is larger than " + limit, exitCode };
     };
 
     if (info.st_size > maxBytes)

@@ -15,12 +15,12 @@ namespace
 const char* const usageText = R"(kestrune-host: a small VST3 host for command-line checks.
 
 usage:
-  kestrune-host info BUNDLE [--json]
-  kestrune-host state save BUNDLE OUT.bin [--set ID=VALUE ...]
+  kestrune-host info BUNDLE [--json] [--state IN.bin] [--tuning FILE.scl [--keymap FILE.kbm]]
+  kestrune-host state save BUNDLE OUT.bin [--set ID=VALUE ...] [--tuning FILE.scl [--keymap FILE.kbm]]
   kestrune-host state load BUNDLE IN.bin [--json]
   kestrune-host render BUNDLE IN.mid OUT.wav [--rate HZ] [--block N] [--set ID=VALUE ...]
                 [--automate ID=VALUE@TIME ...] [--automation FILE] [--tail SECONDS]
-                [--state IN.bin] [--float]
+                [--state IN.bin] [--tuning FILE.scl [--keymap FILE.kbm]] [--float]
   kestrune-host editor BUNDLE [--seconds N] [--screenshot OUT.png] [--set ID=VALUE ...] [--click-keys]
   kestrune-host --help
 
@@ -29,8 +29,14 @@ BUNDLE is the plug-in's .vst3 folder (quote it: the name has spaces).
                  (attack), its VST3 number or its name; VALUE is in the parameter's own units and
                  inside its range (attack=0.1 seconds, volume=42.5, instrument=HARP or
                  instrument=2, droneOn=1).
-info             identity, buses and parameters; --json adds each parameter's range, step, skew,
-                 default and unit from the instrument's table, and fails if the bundle disagrees.
+info             identity, buses, parameters and the tuning; --json adds each parameter's range,
+                 step, skew, default and unit from the instrument's table, and fails if the bundle
+                 disagrees, and the tuning's name and its 128 key frequencies (0: silent).
+--tuning FILE.scl
+                 plays a Scala scale: on Scala's linear map (middle C the first degree, A4 at
+                 440 Hz), or through the keyboard map --keymap FILE.kbm. The tuning goes into the
+                 plug-in's state as a preset would bring it, after --state and before --set.
+                 MIDI Tuning Standard messages in a MIDI file retune as they play.
 render           plays a Standard MIDI File exactly as written (all tracks merged on its tempo map,
                  nothing added or reordered) and writes a WAV (24-bit, or 32-bit float with
                  --float); defaults: --rate 48000 --block 512. Without --tail the render ends once
@@ -138,6 +144,8 @@ Options parseOptions (const juce::StringArray& args, int first)
         else if (arg == "--tail")         options.tailSeconds = numberArgument (arg, needsValue(), 0.0, 600.0);
         else if (arg == "--seconds")      options.seconds = numberArgument (arg, needsValue(), 0.0, 3600.0);
         else if (arg == "--state")        options.stateFile = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
+        else if (arg == "--tuning")       options.tuningFile = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
+        else if (arg == "--keymap")       options.keymapFile = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
         else if (arg == "--screenshot")   options.screenshot = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
         else if (arg == "--float")        options.floatOutput = true;
         else if (arg == "--click-keys")   options.clickKeys = true;
@@ -145,6 +153,9 @@ Options parseOptions (const juce::StringArray& args, int first)
         else
             throw HostError { "unknown option " + arg + " (see --help)", exitUsage };
     }
+
+    if (options.keymapFile != juce::File() && options.tuningFile == juce::File())
+        throw HostError { "--keymap maps a scale: it needs --tuning FILE.scl", exitUsage };
 
     return options;
 }
@@ -212,13 +223,42 @@ juce::var moduleClasses (const juce::File& bundle)
     return list;
 }
 
+} // namespace
+
+void applyTuningOption (HostSession& session, const Options& options)
+{
+    if (options.tuningFile != juce::File())
+        session.applyTuning (readTuningFiles (options.tuningFile, options.keymapFile));
+}
+
+namespace
+{
+juce::var tuningAsJson (const tuning::Table& table)
+{
+    auto* o = new juce::DynamicObject();
+    o->setProperty ("name", juce::String::fromUTF8 (table.name));
+    o->setProperty ("description", juce::String::fromUTF8 (table.description));
+    o->setProperty ("equalTemperament", tuning::isDefault (table));
+    juce::Array<juce::var> frequencies;
+    for (const auto hz : table.frequency)
+        frequencies.add (hz);
+    o->setProperty ("frequencies", frequencies);
+    return juce::var (o);
+}
+
 int runInfo (const Options& options)
 {
-    allowOnly (options, { "--json" }, "info");
+    allowOnly (options, { "--json", "--state", "--tuning", "--keymap" }, "info");
     expectPositional (options, 1, "info BUNDLE");
 
     const juce::File bundle (options.positional[0]);
     HostSession session (bundle, 48000.0, 512);
+
+    if (options.stateFile != juce::File())
+        session.loadState (options.stateFile);
+
+    applyTuningOption (session, options);
+    const auto tuning = session.tuning();
     const auto& d = session.description;
     auto& plugin = *session.instance;
 
@@ -257,6 +297,7 @@ int runInfo (const Options& options)
         o->setProperty ("classes", classes);
         o->setProperty ("buses", buses);
         o->setProperty ("parameters", parametersAsJson (session));
+        o->setProperty ("tuning", tuningAsJson (tuning));
 
         if (auto* bypass = plugin.getBypassParameter())
         {
@@ -291,6 +332,7 @@ int runInfo (const Options& options)
               << "Editor:        " << yesNo (plugin.hasEditor()) << "\n"
               << "Tail:          " << plugin.getTailLengthSeconds() << " s\n"
               << "Programs:      " << plugin.getNumPrograms() << "\n"
+              << "Tuning:        " << juce::String::fromUTF8 (tuning.name) << "\n"
               << "Buses:\n" << busText
               << describeParameters (session);
 
@@ -306,12 +348,13 @@ int runState (const Options& options)
 
     if (action == "save")
     {
-        allowOnly (options, { "--set" }, "state save");
+        allowOnly (options, { "--set", "--tuning", "--keymap" }, "state save");
         expectPositional (options, 3, "state save BUNDLE OUT.bin");
         HostSession session (juce::File (options.positional[1]), 48000.0, 512);
+        applyTuningOption (session, options);
         session.applySettings (options.settings);
         const juce::File out (options.positional[2]);
-        session.saveState (out);
+        session.saveState (out, { options.tuningFile, options.keymapFile });
         std::cout << "saved " << out.getSize() << " bytes to " << out.getFullPathName() << "\n";
         return exitOk;
     }
@@ -363,7 +406,8 @@ int dispatch (const juce::StringArray& args)
 
     if (command == "render")
     {
-        allowOnly (options, { "--rate", "--block", "--set", "--automate", "--automation", "--tail", "--state", "--float" },
+        allowOnly (options, { "--rate", "--block", "--set", "--automate", "--automation", "--tail", "--state", "--tuning",
+                              "--keymap", "--float" },
                    "render");
         expectPositional (options, 3, "render BUNDLE IN.mid OUT.wav");
         return runRender (options);

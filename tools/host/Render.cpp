@@ -183,7 +183,8 @@ int runRender (const Options& options)
 {
     const juce::File midiFile (options.positional[1]);
     // Refuses a directory, a device or an input before any work.
-    OutputFile out (juce::File (options.positional[2]), { midiFile, options.stateFile, options.automationFile });
+    OutputFile out (juce::File (options.positional[2]),
+                    { midiFile, options.stateFile, options.automationFile, options.tuningFile, options.keymapFile });
     const auto events = readMidiFileAsWritten (midiFile);
     const auto rate = options.sampleRate;
     const auto lastEventSeconds = events.empty() ? 0.0 : events.back().getTimeStamp();
@@ -198,6 +199,7 @@ int runRender (const Options& options)
     if (options.stateFile != juce::File())
         session.loadState (options.stateFile);
 
+    applyTuningOption (session, options);
     session.applySettings (options.settings);
     const auto automation = readAutomation (options, session);
     const auto numOutputs = plugin.getTotalNumOutputChannels();
