@@ -21,7 +21,7 @@ import time
 import xml.etree.ElementTree as ElementTree
 
 from standalone_smoke import WINDOW_TITLE, EDITOR_WIDTH, XWindows
-from standalone_jack import click_and_hold
+from standalone_jack import click_and_hold, stop, wait_for
 
 try:
     import liblo
@@ -96,15 +96,6 @@ def window(xw):
 def viewable(win):
     info = subprocess.run(["xwininfo", "-id", str(win)], capture_output=True, text=True).stdout
     return "IsViewable" in info
-
-
-def wait_for(predicate, what):
-    started = time.monotonic()
-    while time.monotonic() - started < TIMEOUT:
-        if predicate():
-            return
-        time.sleep(0.2)
-    raise RuntimeError(f"no {what} after {TIMEOUT:.0f} s")
 
 
 def expect_error(nsm, request, why):
@@ -204,7 +195,7 @@ def first_session(app, home, xw, nsm, folder):
         print("quit on SIGTERM, the session's file as saved, nothing in ~/.config")
         return state
     finally:
-        finish(proc)
+        stop(proc)
 
 
 def second_session(app, home, xw, nsm, folder, state):
@@ -221,16 +212,7 @@ def second_session(app, home, xw, nsm, folder, state):
         proc.send_signal(signal.SIGTERM)
         proc.wait(timeout=15)
     finally:
-        finish(proc)
-
-
-def finish(proc):
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
-    output = proc.stdout.read()
-    if output.strip():
-        print("--- app output\n" + output[-3000:])
+        stop(proc)
 
 
 def main():

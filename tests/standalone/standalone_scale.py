@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """The Standalone at the desktop's scale: under a virtual display whose X settings daemon (xsettingsd)
-announces 96, 144 or 192 dpi, or with GDK_SCALE, or with a zoom saved in its settings, the window
-is drawn at that many pixels per design pixel (its size says so), and the editor is drawn at that
+announces 96, 144 or 192 dpi, or with GDK_SCALE, or with a zoom saved in its settings or chosen in
+its Options menu, the window is drawn at that many pixels per design pixel (its size says so), and the editor is drawn at that
 scale rather than stretched: the header's divider, one design pixel tall, is as sharp as at 1 (no
 row of blur at 1 and 2, at most one partly covered row at 1.5).
 
     xvfb-run -a -s "-screen 0 2400x1800x24" standalone_scale.py PATH_TO_APP
 
-Exit status 0 = pass, 1 = fail, 77 = xsettingsd is not installed (reported as skipped).
+Exit status 0 = pass, 1 = fail, 77 = xsettingsd or xdotool is not installed (reported as skipped).
 """
 
 import ctypes
@@ -20,6 +20,7 @@ import tempfile
 import time
 
 from standalone_smoke import WINDOW_TITLE, EDITOR_WIDTH, XWindows
+from standalone_jack import stop
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import sharp_edges  # noqa: E402
@@ -35,15 +36,21 @@ def dpi_setting(dpi):
     return f"Xft/DPI {dpi * 1024}\n"
 
 
-# What the desktop says, what the settings hold, and the scale the window must take.
+# What the desktop says, what the settings hold, the zoom chosen in the menu once the window is up,
+# and the scale the window must then take.
 CASES = [
-    ("a desktop that says nothing", None, {}, None, 1.0),
-    ("Xft/DPI 144 from the settings daemon", dpi_setting(144), {}, None, 1.5),
-    ("Xft/DPI 192 with a window scale of 2", dpi_setting(192) + "Gdk/WindowScalingFactor 2\n", {}, None, 2.0),
-    ("GDK_SCALE=2", None, {"GDK_SCALE": "2"}, None, 2.0),
-    ("a 150 % zoom saved, the desktop silent", None, {}, 150, 1.5),
-    ("a 100 % zoom saved over a desktop at 2", dpi_setting(192), {}, 100, 1.0),
+    ("a desktop that says nothing", None, {}, None, None, 1.0),
+    ("Xft/DPI 144 from the settings daemon", dpi_setting(144), {}, None, None, 1.5),
+    ("Xft/DPI 192 with a window scale of 2", dpi_setting(192) + "Gdk/WindowScalingFactor 2\n", {}, None, None, 2.0),
+    ("GDK_SCALE=2", None, {"GDK_SCALE": "2"}, None, None, 2.0),
+    ("a 150 % zoom saved, the desktop silent", None, {}, 150, None, 1.5),
+    ("a 100 % zoom saved over a desktop at 2", dpi_setting(192), {}, 100, None, 1.0),
+    ("200 % chosen in the menu", None, {}, None, 200, 2.0),
 ]
+
+# Options > Zoom and its entries, in the window's pixels at 100 % (the framework's menu in DejaVu Sans).
+OPTIONS_BUTTON, ZOOM_ITEM = (30, 14), (80, 142)
+ZOOM_ENTRIES = {100: (290, 164), 150: (290, 186), 200: (290, 208)}
 
 
 def settings_with_zoom(zoom):
@@ -89,7 +96,34 @@ def rows_of_column(xw, window, x, top, bottom):
     return rows
 
 
-def run(app, what, xsettings, extra_env, zoom, scale, xw):
+def find_window(xw, proc, size):
+    """The app's window once it has the size given (give or take 2 pixels), or as it is after the timeout."""
+    started = time.monotonic()
+    window = None
+    while time.monotonic() - started < TIMEOUT and proc.poll() is None:
+        window = next((w for w in xw.named() if w[0] == WINDOW_TITLE and w[1] >= EDITOR_WIDTH), None)
+        if window and abs(window[1] - size[0]) <= 2 and abs(window[2] - size[1]) <= 2:
+            break
+        time.sleep(0.2)
+    if window is None:
+        raise RuntimeError("no window")
+    return window
+
+
+def choose_zoom(window, percent):
+    """Options > Zoom > percent with the pointer (xdotool), at a user's pace."""
+    def pointer(*args):
+        subprocess.run(["xdotool", *args], check=True)
+        time.sleep(0.7)
+
+    pointer("mousemove", "--window", str(window), *map(str, OPTIONS_BUTTON), "click", "1")
+    pointer("mousemove", "--window", str(window), *map(str, ZOOM_ITEM))
+    entry = ZOOM_ENTRIES[percent]
+    pointer("mousemove", "--window", str(window), str(entry[0] - 90), str(ZOOM_ITEM[1]))
+    pointer("mousemove", "--window", str(window), *map(str, entry), "click", "1")
+
+
+def run(app, what, xsettings, extra_env, zoom, menu_zoom, scale, xw):
     home = tempfile.mkdtemp(prefix="kestrune-scale-")
     daemon = None
     proc = None
@@ -105,15 +139,9 @@ def run(app, what, xsettings, extra_env, zoom, scale, xw):
         proc = subprocess.Popen([app], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
         want = (round(WINDOW_AT_1[0] * scale), round(WINDOW_AT_1[1] * scale))
-        started = time.monotonic()
-        window = None
-        while time.monotonic() - started < TIMEOUT and proc.poll() is None:
-            window = next((w for w in xw.named() if w[0] == WINDOW_TITLE and w[1] >= EDITOR_WIDTH), None)
-            if window and abs(window[1] - want[0]) <= 2 and abs(window[2] - want[1]) <= 2:
-                break
-            time.sleep(0.2)
-        if window is None:
-            raise RuntimeError("no window")
+        if menu_zoom is not None:
+            choose_zoom(find_window(xw, proc, WINDOW_AT_1)[3], menu_zoom)
+        window = find_window(xw, proc, want)
         time.sleep(1.5)  # the editor's first paints
         size = (window[1], window[2])
         if abs(size[0] - want[0]) > 2 or abs(size[1] - want[1]) > 2:
@@ -126,22 +154,19 @@ def run(app, what, xsettings, extra_env, zoom, scale, xw):
         print(f"{what}: window {size[0]} x {size[1]}; the divider: {seen}")
         if not sharp:
             raise RuntimeError("the divider is blurred")
+        if menu_zoom is not None:
+            proc.send_signal(signal.SIGINT)
+            proc.wait(timeout=15)
+            with open(os.path.join(home, ".config", f"{WINDOW_TITLE}.settings")) as f:
+                if f'name="zoom" val="{menu_zoom}"' not in f.read():
+                    raise RuntimeError("the zoom chosen was not kept in the settings")
         return True
-    except RuntimeError as e:
+    except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
         print(f"FAIL ({what}): {e}")
         return False
     finally:
         if proc is not None:
-            if proc.poll() is None:
-                proc.send_signal(signal.SIGINT)
-                try:
-                    proc.wait(timeout=15)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
-            output = proc.stdout.read()
-            if output.strip():
-                print("--- app output\n" + output[-2000:])
+            stop(proc)
         if daemon is not None:
             daemon.close()
         shutil.rmtree(home, ignore_errors=True)
@@ -151,8 +176,8 @@ def main():
     if len(sys.argv) != 2:
         print(__doc__)
         return 2
-    if shutil.which("xsettingsd") is None:
-        print("SKIP: xsettingsd is not installed")
+    if shutil.which("xsettingsd") is None or shutil.which("xdotool") is None:
+        print("SKIP: xsettingsd or xdotool is not installed")
         return 77
     xw = XWindows()
     try:
