@@ -157,8 +157,9 @@ void NsmClient::received (const juce::String& path, const juce::String& types, c
             const auto outcome = c.handler.openSession (folder, name, id);
             if (outcome.code == 0)
                 c.sessionOpen = true;
-            c.reply (openPath, outcome);
+            // Free before the reply: the session manager may send its next request the moment it has it.
             c.requestUnderWay = false;
+            c.reply (openPath, outcome);
         });
         return;
     }
@@ -172,8 +173,9 @@ void NsmClient::received (const juce::String& path, const juce::String& types, c
 
         post ([] (NsmClient& c)
         {
-            c.reply (savePath, c.handler.saveSession());
+            const auto outcome = c.handler.saveSession();
             c.requestUnderWay = false;
+            c.reply (savePath, outcome);
         });
         return;
     }

@@ -4,7 +4,8 @@ python3-liblo) starts it with NSM_URL, opens a session, makes it dirty, saves, h
 window, ends it with SIGTERM and opens the session again in a new process. Between the proper
 requests it sends what a broken server might: an open with the wrong types, folders that do not exist
 or cannot be written, a save with no session, a second open right behind a save, and a save into a
-folder that has gone. Each must get an error reply naming the request, and lose nothing.
+folder that has gone. Each must get an error reply naming the request, and lose nothing. With no
+session manager answering at NSM_URL, it starts as usual.
 
     xvfb-run -a standalone_nsm.py PATH_TO_APP
 
@@ -215,6 +216,25 @@ def second_session(app, home, xw, nsm, folder, state):
         stop(proc)
 
 
+def without_answer(app, home, xw):
+    """NSM_URL left over from a session that is gone, or not an OSC address at all: the app starts as
+    usual (after waiting for an answer in the first case) and keeps its settings in ~/.config."""
+    silent = liblo.Server()   # a port nobody answers on
+    for url, limit in ((silent.url, 25.0), ("not-an-osc-url", 10.0)):
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), NSM_URL=url)
+        proc = subprocess.Popen([app], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            started = time.monotonic()
+            wait_for(lambda: window(xw) is not None, f"window with NSM_URL={url}", limit)
+            print(f"NSM_URL={url}: the window came up after {time.monotonic() - started:.1f} s")
+            proc.send_signal(signal.SIGINT)
+            proc.wait(timeout=15)
+            if not os.path.exists(os.path.join(home, ".config", SETTINGS_NAME)):
+                raise RuntimeError("without a session manager the settings belong in ~/.config")
+        finally:
+            stop(proc)
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -228,6 +248,7 @@ def main():
         nsm = SessionManager()
         state = first_session(app, home, xw, nsm, folder)
         second_session(app, home, xw, nsm, folder, state)
+        without_answer(app, home, xw)
         print("PASS")
         return 0
     except (RuntimeError, subprocess.TimeoutExpired, OSError) as e:
