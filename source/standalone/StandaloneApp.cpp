@@ -228,14 +228,18 @@ private:
         mainWindow->setVisible (shown);
         if (shown)
             mainWindow->toFront (true);
-        nsm->setGuiShown (shown);
+        if (nsm != nullptr)
+            nsm->setGuiShown (shown);
     }
 
     void sessionManagerUnavailable (const juce::String& why) override
     {
+        // A session already open stays with its session manager, whatever it says later.
+        if (session != nullptr)
+            return;
         std::fprintf (stderr, "%s: running without the session manager\n", why.toRawUTF8());
         juce::MessageManager::callAsync ([this] { nsm = nullptr; });
-        if (session == nullptr && pluginHolder() == nullptr)
+        if (pluginHolder() == nullptr)
             start (appProperties.getUserSettings());
     }
 
