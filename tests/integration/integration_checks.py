@@ -20,7 +20,7 @@ import tempfile
 import time
 import zlib
 
-from kestrune_tools import wav
+from kestrune_tools import sharp_edges, wav
 from kestrune_tools.smf import header, multitrack_file, vlq
 
 # What the instrument promises about its twelve parameters, in the order the host lists them: their names
@@ -742,6 +742,24 @@ def editor(args):
         check(not leftovers, f"screenshot onto {target.name} left temporary files behind: {leftovers}")
 
 
+def editor_scale(args):
+    """A host on a high-density screen hands the editor its content scale: the view takes that size (the
+    scale applied once) and is drawn at it, its divider line as sharp as at 1."""
+    for scale in (1, 1.5, 2):
+        shot = pathlib.Path(args.work) / f"editor-{scale}.png"
+        shot.unlink(missing_ok=True)
+        result = host(args, "editor", args.bundle, "--seconds", "1", "--screenshot", str(shot), "--scale", str(scale))
+        want = (round(720 * scale), round(540 * scale))
+        check(f"editor {want[0]} x {want[1]}" in result.stdout, f"at {scale}: {result.stdout}")
+        width, height, rows = png_pixels(shot)
+        check((width, height) == want, f"screenshot at {scale} is {width} x {height}")
+        top, bottom = sharp_edges.column_across_divider(0, scale)
+        x = round(40 * scale)
+        sharp, seen = sharp_edges.sharpness([sharp_edges.luminance(rows[y][x]) for y in range(top, bottom)], scale)
+        print(f"content scale {scale}: {width} x {height}; the divider: {seen}")
+        check(sharp, f"the divider is blurred at {scale}")
+
+
 def validator_findings(output):
     """Maps each failed validator test to the lines it printed. The validator announces a test as
     "[Name: description]" (or "[Name]") and closes it with "[Succeeded]" or "[XXXXXXX Failed]"."""
@@ -785,6 +803,7 @@ def main():
     parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "render_tail",
                                           "render_as_written", "render_automation", "host_errors", "host_files", "component_trailer", "editor",
                                           "tuning",
+                                          "editor_scale",
                                           "validator"])
     parser.add_argument("--host", required=True)
     parser.add_argument("--bundle", required=True)

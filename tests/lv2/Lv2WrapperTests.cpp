@@ -30,6 +30,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -183,13 +184,13 @@ public:
         return found;
     }
 
-private:
     LV2_URID map (const char* uri)
     {
         const auto it = urids.find (uri);
         return it != urids.end() ? it->second : urids.emplace (uri, (LV2_URID) urids.size() + 1).first->second;
     }
 
+private:
     static LV2_URID mapFn (LV2_URID_Map_Handle handle, const char* uri) { return static_cast<Host*> (handle)->map (uri); }
 
     static LV2_State_Status storeFn (LV2_State_Handle handle, uint32_t key, const void* value, size_t size, uint32_t, uint32_t)
@@ -281,7 +282,8 @@ const std::map<std::string, float> settingsBeforePorts = {
 class Ui
 {
 public:
-    Ui (Host& host, Display* display)
+    // A scale factor above 0 is offered as a host on a high-density screen does (ui:scaleFactor).
+    Ui (Host& host, Display* display, float scaleFactor = 0.0f) : scale (scaleFactor)
     {
         auto* getDescriptor = (LV2UI_DescriptorFunction) dlsym (dlopen (KESTRUNE_LV2_BINARY, RTLD_NOW | RTLD_NOLOAD),
                                                                 "lv2ui_descriptor");
@@ -290,7 +292,12 @@ public:
         XSync (display, False);   // the UI opens a connection of its own, which must see the window
         const LV2_Feature instanceAccess { LV2_INSTANCE_ACCESS_URI, host.handle() };
         const LV2_Feature parent { LV2_UI__parent, (void*) window };
-        const LV2_Feature* features[] = { &instanceAccess, &parent, host.mapFeaturePointer(), nullptr };
+        options[0] = { LV2_OPTIONS_INSTANCE, 0, host.map (LV2_UI__scaleFactor), sizeof (float), host.map (LV2_ATOM__Float), &scale };
+        options[1] = { LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr };
+        const LV2_Feature offered { LV2_OPTIONS__options, options };
+        const LV2_Feature resize { LV2_UI__resize, &resizeFeature };
+        const LV2_Feature* features[] = { &instanceAccess, &parent, host.mapFeaturePointer(), &resize,
+                                          scale > 0.0f ? &offered : nullptr, nullptr };
         LV2UI_Widget widget = nullptr;
         ui = descriptor->instantiate (descriptor, "urn:zarnithquorlebrefton:kestrune", "", &Ui::writeFn, this, &widget,
                                       features);
@@ -310,6 +317,9 @@ public:
         return writes;
     }
 
+    // The size the UI last asked its host for.
+    int width = 0, height = 0;
+
 private:
     static void writeFn (LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t protocol, const void* buffer)
     {
@@ -317,12 +327,58 @@ private:
             static_cast<Ui*> (controller)->writes[port] = *static_cast<const float*> (buffer);
     }
 
+    static int resizeFn (LV2UI_Feature_Handle handle, int w, int h)
+    {
+        auto* self = static_cast<Ui*> (handle);
+        self->width = w;
+        self->height = h;
+        return 0;
+    }
+
+    float scale;
+    LV2_Options_Option options[2] {};
+    LV2UI_Resize resizeFeature { this, &Ui::resizeFn };
     const LV2UI_Descriptor* descriptor = nullptr;
     LV2UI_Handle ui = nullptr;
     const LV2UI_Idle_Interface* idleInterface = nullptr;
     Window window {};
     std::map<uint32_t, float> writes;
 };
+
+// The X display the UI's window goes on.
+static Display* openDisplay()
+{
+    // A virtual server on a loaded machine may take a moment to take another client.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 50 && display == nullptr; ++attempt)
+        if ((display = XOpenDisplay (nullptr)) == nullptr)
+            std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    // Xlib's default handler ends the process on the harmless errors a bare X server answers with.
+    XSetErrorHandler ([] (Display*, XErrorEvent*) { return 0; });
+    return display;
+}
+
+// A host on a high-density screen offers ui:scaleFactor: the editor asks for its size times that
+// factor (applied once), and for its own size where nothing is offered.
+TEST (Lv2Ui, TheEditorTakesTheScaleFactorTheHostOffers)
+{
+    if (std::getenv ("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no X display (run under xvfb-run)";
+    auto* display = openDisplay();
+    ASSERT_NE (display, nullptr) << "cannot open the X display " << std::getenv ("DISPLAY");
+    {
+        Host host;
+        for (const auto& [scale, width, height] : { std::tuple (0.0f, 720, 540), std::tuple (1.5f, 1080, 810),
+                                                    std::tuple (2.0f, 1440, 1080) })
+        {
+            Ui ui (host, display, scale);
+            ui.idle();
+            EXPECT_EQ (ui.width, width) << "offered " << scale;
+            EXPECT_EQ (ui.height, height) << "offered " << scale;
+        }
+    }
+    XCloseDisplay (display);
+}
 
 // What the host writes to a port reaches the parameter at the next block, in the parameter's own
 // units and clamped to its range; a port value that is not a number leaves the parameter alone.
@@ -418,14 +474,8 @@ TEST (Lv2ControlPorts, TheUiWritesThePluginsChangesToThePortsButNotTheHostsOwn)
 {
     if (std::getenv ("DISPLAY") == nullptr)
         GTEST_SKIP() << "no X display (run under xvfb-run)";
-    // A virtual server on a loaded machine may take a moment to take another client.
-    Display* display = nullptr;
-    for (int attempt = 0; attempt < 50 && display == nullptr; ++attempt)
-        if ((display = XOpenDisplay (nullptr)) == nullptr)
-            std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    auto* display = openDisplay();
     ASSERT_NE (display, nullptr) << "cannot open the X display " << std::getenv ("DISPLAY");
-    // Xlib's default handler ends the process on the harmless errors a bare X server answers with.
-    XSetErrorHandler ([] (Display*, XErrorEvent*) { return 0; });
     {
         Host host;
         host.run();
