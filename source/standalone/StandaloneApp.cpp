@@ -1,5 +1,7 @@
 // The Standalone: a program of our own on the framework's plug-in player. The framework's window and
 // holder do the playing; the app decides where the settings live and owns what joins the desktop.
+#include "standalone/JackLink.h"
+
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_gui_extra/juce_gui_extra.h>
 #include <juce_audio_plugin_client/detail/juce_CreatePluginFilter.h>
@@ -32,6 +34,7 @@ public:
 
     void shutdown() override
     {
+        jackLink.attach (nullptr);
         mainWindow = nullptr;
         headlessHolder = nullptr;
         appProperties.saveIfNeeded();
@@ -74,9 +77,11 @@ private:
         mainWindow->setVisible (true);
     }
 
-    static std::unique_ptr<juce::StandalonePluginHolder> createHolder (juce::PropertySet* settings)
+    std::unique_ptr<juce::StandalonePluginHolder> createHolder (juce::PropertySet* settings)
     {
-        return std::make_unique<juce::StandalonePluginHolder> (settings, false);
+        auto holder = std::make_unique<juce::StandalonePluginHolder> (settings, false);
+        jackLink.attach (holder.get());
+        return holder;
     }
 
     juce::StandalonePluginHolder* pluginHolder() const
@@ -84,6 +89,8 @@ private:
         return mainWindow != nullptr ? mainWindow->pluginHolder.get() : headlessHolder.get();
     }
 
+    // Made before any holder opens its devices, and kept until the last one is gone.
+    JackLink jackLink;
     juce::ApplicationProperties appProperties;
     std::unique_ptr<juce::StandaloneFilterWindow> mainWindow;
     std::unique_ptr<juce::StandalonePluginHolder> headlessHolder;

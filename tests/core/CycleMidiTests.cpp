@@ -13,8 +13,8 @@ constexpr float silence = 1.0e-6f;
 
 void prepare (KestruneProcessor& p, int maxBlock)
 {
-    setParameter (p, kestrune::parameterTable[kestrune::Parameter::attack].id, 0.001f);
-    setParameter (p, kestrune::parameterTable[kestrune::Parameter::reverbMix].id, 0.0f);
+    setParameter (p, kestrune::parameterRow (kestrune::Parameter::attack).id, 0.001f);
+    setParameter (p, kestrune::parameterRow (kestrune::Parameter::reverbMix).id, 0.0f);
     p.prepareToPlay (rate, maxBlock);
 }
 
