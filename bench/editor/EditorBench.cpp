@@ -1,5 +1,5 @@
 // Prints the median time to render the whole editor at 720 × 540 into an image (300 frames, the
-// overlay's band moving each frame as it does on screen), and beside it the two cached layers,
+// overlay's band moving each frame as it does on screen), then at 150 % and 200 %, and beside it the two cached layers,
 // the editor's background and the overlay's vignette, drawn from scratch and from their caches.
 #include "core/PluginProcessor.h"
 #include "editor/Background.h"
@@ -55,6 +55,22 @@ int main()
         editor->paintEntireComponent (g, true);
     });
 
+    // On a high-density screen the editor is drawn at the screen's scale into a larger frame.
+    const auto scaledFrame = [&] (float scale)
+    {
+        juce::Image big (juce::Image::ARGB, juce::roundToInt (720 * scale), juce::roundToInt (540 * scale), true);
+        return medianMs (frames / 3, [&] (int)
+        {
+            if (overlay != nullptr)
+                overlay->timerCallback();
+            juce::Graphics g (big);
+            g.addTransform (juce::AffineTransform::scale (scale));
+            editor->paintEntireComponent (g, true);
+        });
+    };
+    const auto frameAt150 = scaledFrame (1.5f);
+    const auto frameAt200 = scaledFrame (2.0f);
+
     const auto backgroundDirect = medianMs (frames, [&] (int i)
     {
         juce::Graphics g (frame);
@@ -86,6 +102,8 @@ int main()
     });
 
     std::printf ("editor full frame 720x540: median %.3f ms over %d frames (goal <= 3 ms)\n", fullFrame, frames);
+    std::printf ("editor full frame at 150 %%: median %.3f ms; at 200 %%: %.3f ms (%.1fx and %.1fx the frame at 100 %%)\n",
+                 frameAt150, frameAt200, frameAt150 / juce::jmax (1.0e-6, fullFrame), frameAt200 / juce::jmax (1.0e-6, fullFrame));
     std::printf ("background painted directly: median %.3f ms\n", backgroundDirect);
     std::printf ("background from the cache:   median %.3f ms (%.1fx faster)\n", backgroundBlit,
                  backgroundDirect / juce::jmax (1.0e-6, backgroundBlit));

@@ -76,6 +76,24 @@ void CRTOverlay::drawCachedVignette (juce::Graphics& g)
     if (w <= 0 || h <= 0)
         return;
 
+    if (const auto scale = g.getInternalContext().getPhysicalPixelScaleFactor(); ! juce::exactlyEqual (scale, 1.0f))
+    {
+        const auto pw = juce::roundToInt ((float) w * scale), ph = juce::roundToInt ((float) h * scale);
+        if (pw <= 0 || ph <= 0)
+            return;
+        if (scaledVignetteCache.getWidth() != pw || scaledVignetteCache.getHeight() != ph
+            || ! juce::exactlyEqual (scaledVignetteScale, scale))
+        {
+            scaledVignetteCache = juce::Image (juce::Image::ARGB, pw, ph, true);
+            juce::Graphics cacheGraphics (scaledVignetteCache);
+            cacheGraphics.addTransform (juce::AffineTransform::scale ((float) pw / (float) w, (float) ph / (float) h));
+            fillVignette (cacheGraphics, w, h);
+            scaledVignetteScale = scale;
+        }
+        g.drawImageTransformed (scaledVignetteCache, juce::AffineTransform::scale ((float) w / (float) pw, (float) h / (float) ph));
+        return;
+    }
+
     if (vignetteCache.getWidth() != w || vignetteCache.getHeight() != h)
     {
         vignetteCache = juce::Image (juce::Image::ARGB, w, h, true);
@@ -107,9 +125,5 @@ void CRTOverlay::paint (juce::Graphics& g)
     g.setGradientFill (band);
     g.fillRect (juce::Rectangle<float> (0.0f, m - 60.0f, (float) w, 120.0f));
 
-    // A cached image is only pixel-exact at one pixel per unit; other scales fill the gradient.
-    if (juce::exactlyEqual (g.getInternalContext().getPhysicalPixelScaleFactor(), 1.0f))
-        drawCachedVignette (g);
-    else
-        fillVignette (g, w, h);
+    drawCachedVignette (g);
 }

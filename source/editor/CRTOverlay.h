@@ -20,7 +20,9 @@ public:
     // The rim darkening as a radial gradient over (0, 0, width, height).
     static void fillVignette (juce::Graphics&, int width, int height);
 
-    // The same pixels from a cached rendering, skipping the clear centre where it changes nothing.
+    // The same pixels from a cached rendering at the context's physical scale: at one pixel per
+    // unit in pieces that skip the clear centre, elsewhere whole (a smooth gradient loses nothing
+    // when its picture lands between physical pixels).
     void drawCachedVignette (juce::Graphics&);
 
     float scanPosition = 0.0f;
@@ -31,6 +33,8 @@ private:
     struct VignettePiece { juce::Image image; juce::Point<int> position; };
     juce::Image vignetteCache;
     std::vector<VignettePiece> vignettePieces;
+    juce::Image scaledVignetteCache;
+    float scaledVignetteScale = 0.0f;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CRTOverlay)
 };

@@ -22,6 +22,8 @@ import zlib
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools" / "renders"))
 from smf import vlq  # noqa: E402  (the variable-length numbers of Standard MIDI Files)
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+import sharp_edges  # noqa: E402  (how sharply the editor's divider line is drawn)
 
 # What the instrument promises about its twelve parameters, in the order the host lists them: their names
 # and the text each shows at its default. Everything else about them is read from `info --json`,
@@ -726,6 +728,24 @@ def editor(args):
         check(not leftovers, f"screenshot onto {target.name} left temporary files behind: {leftovers}")
 
 
+def editor_scale(args):
+    """A host on a high-density screen hands the editor its content scale: the view takes that size (the
+    scale applied once) and is drawn at it, its divider line as sharp as at 1."""
+    for scale in (1, 1.5, 2):
+        shot = pathlib.Path(args.work) / f"editor-{scale}.png"
+        shot.unlink(missing_ok=True)
+        result = host(args, "editor", args.bundle, "--seconds", "1", "--screenshot", str(shot), "--scale", str(scale))
+        want = (round(720 * scale), round(540 * scale))
+        check(f"editor {want[0]} x {want[1]}" in result.stdout, f"at {scale}: {result.stdout}")
+        width, height, rows = png_pixels(shot)
+        check((width, height) == want, f"screenshot at {scale} is {width} x {height}")
+        top, bottom = sharp_edges.column_across_divider(0, scale)
+        x = round(40 * scale)
+        sharp, seen = sharp_edges.sharpness([sharp_edges.luminance(rows[y][x]) for y in range(top, bottom)], scale)
+        print(f"content scale {scale}: {width} x {height}; the divider: {seen}")
+        check(sharp, f"the divider is blurred at {scale}")
+
+
 def validator_findings(output):
     """Maps each failed validator test to the lines it printed. The validator announces a test as
     "[Name: description]" (or "[Name]") and closes it with "[Succeeded]" or "[XXXXXXX Failed]"."""
@@ -768,6 +788,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("check", choices=["identity", "parameters", "state_round_trip", "render", "render_tail",
                                           "render_as_written", "render_automation", "host_errors", "host_files", "component_trailer", "editor",
+                                          "editor_scale",
                                           "validator"])
     parser.add_argument("--host", required=True)
     parser.add_argument("--bundle", required=True)

@@ -29,6 +29,7 @@ struct Options
     double seconds = 2.0;
     juce::File screenshot;
     bool clickKeys = false;
+    double scale = 1.0;         // the content scale the editor is handed
     bool json = false;
 };
 

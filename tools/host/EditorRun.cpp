@@ -86,9 +86,11 @@ bool pump (const HostWindow& window, int milliseconds)
 const juce::Point<int> keysSwitch { 685, 530 };
 const juce::Point<int> keyboardKeys[] { { 297, 530 }, { 333, 530 }, { 369, 530 } };
 
-void click (x11::Pointer& pointer, HostWindow& window, juce::Component& editor, juce::Point<int> where, int holdMs)
+void click (x11::Pointer& pointer, HostWindow& window, juce::Component& editor, juce::Point<int> where, double scale,
+            int holdMs)
 {
-    const auto inWindow = window.getLocalPoint (&editor, where);
+    // The plug-in's view is as large as its content scale makes it.
+    const auto inWindow = window.getLocalPoint (&editor, (where.toDouble() * scale).roundToInt());
     pointer.moveTo (window.getWindowHandle(), inWindow);
     pump (window, 60);
     pointer.setButtonDown (true);
@@ -125,6 +127,10 @@ int runEditor (const Options& options)
     if (editor == nullptr)
         throw HostError { session.description.name + " did not create its editor" };
 
+    // The framework's VST3 editor passes this on through setContentScaleFactor and takes the size
+    // the plug-in then reports.
+    editor->setScaleFactor ((float) options.scale);
+
     juce::String report;
     const auto startMs = juce::Time::getMillisecondCounterHiRes();
     const auto elapsedMs = [startMs] { return juce::Time::getMillisecondCounterHiRes() - startMs; };
@@ -140,11 +146,11 @@ int runEditor (const Options& options)
             if (pointer.getUnavailableReason().isNotEmpty())
                 throw HostError { "--click-keys: " + pointer.getUnavailableReason() };
 
-            click (pointer, window, *editor, keysSwitch, 80);
+            click (pointer, window, *editor, keysSwitch, options.scale, 80);
             audio.takePeak();
 
             for (auto key : keyboardKeys)
-                click (pointer, window, *editor, key, 300);
+                click (pointer, window, *editor, key, options.scale, 300);
 
             open = pump (window, 300);   // let the last release sound
             report << "clicked KEYS and " << (int) std::size (keyboardKeys) << " keys, output peak while playing "

@@ -22,6 +22,7 @@ usage:
                 [--automate ID=VALUE@TIME ...] [--automation FILE] [--tail SECONDS]
                 [--state IN.bin] [--float]
   kestrune-host editor BUNDLE [--seconds N] [--screenshot OUT.png] [--set ID=VALUE ...] [--click-keys]
+                [--scale FACTOR]
   kestrune-host --help
 
 BUNDLE is the plug-in's .vst3 folder (quote it: the name has spaces).
@@ -43,7 +44,9 @@ render           plays a Standard MIDI File exactly as written (all tracks merge
                  from CSV lines "time,ID,value" in time order.
 editor           opens the editor in a window for N seconds (default 2) while audio runs;
                  --screenshot writes what is on screen as PNG; --click-keys switches on the on-screen
-                 keyboard and plays three keys with the real pointer (needs XTest).
+                 keyboard and plays three keys with the real pointer (needs XTest). --scale
+                 hands the plug-in a content scale (1 to 4) as a host on a high-density screen
+                 does (VST3's IPlugViewContentScaleSupport); the window takes the scaled size.
 exit status: 0 success, 1 the plug-in, a file or the display failed, 2 bad command line.
 )";
 
@@ -141,6 +144,7 @@ Options parseOptions (const juce::StringArray& args, int first)
         else if (arg == "--screenshot")   options.screenshot = juce::File::getCurrentWorkingDirectory().getChildFile (needsValue());
         else if (arg == "--float")        options.floatOutput = true;
         else if (arg == "--click-keys")   options.clickKeys = true;
+        else if (arg == "--scale")        options.scale = numberArgument (arg, needsValue(), 1.0, 4.0);
         else if (arg == "--json")         options.json = true;
         else
             throw HostError { "unknown option " + arg + " (see --help)", exitUsage };
@@ -371,7 +375,7 @@ int dispatch (const juce::StringArray& args)
 
     if (command == "editor")
     {
-        allowOnly (options, { "--seconds", "--screenshot", "--set", "--click-keys" }, "editor");
+        allowOnly (options, { "--seconds", "--screenshot", "--set", "--click-keys", "--scale" }, "editor");
         expectPositional (options, 1, "editor BUNDLE");
         return runEditor (options);
     }
