@@ -22,8 +22,8 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "standalone"))
-from pipewire_session import missing as pipewire_missing, pipewire_session  # noqa: E402
-from standalone_jack import RATE, jack_ports, peak, read_wav, wait_for  # noqa: E402
+from pipewire_session import pipewire_session, skip_reason as pipewire_skip_reason  # noqa: E402
+from standalone_jack import RATE, jack_ports, peak, read_wav, verdict, wait_for  # noqa: E402
 
 URI = "urn:zarnithquorlebrefton:kestrune"
 CLIENT = "kestrune"
@@ -160,9 +160,8 @@ def main():
     if missing:
         print(f"SKIP: {', '.join(missing)} not installed (Debian packages 'jalv' and 'jackd2')")
         return 77
-    if pipewire and pipewire_missing():
-        print(f"SKIP: {', '.join(pipewire_missing())} not installed (Debian packages 'pipewire-jack', "
-              "'wireplumber', 'dbus-daemon')")
+    if pipewire and pipewire_skip_reason():
+        print(f"SKIP: {pipewire_skip_reason()}")
         return 77
     load_parameters(host, vst3)
 
@@ -174,37 +173,26 @@ def main():
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), LV2_PATH=lv2_path,
                JACK_DEFAULT_SERVER=server, JACK_NO_AUDIO_RESERVATION="1", JACK_NO_START_SERVER="1")
     env.pop("DISPLAY", None)
-    if pipewire:
-        return on_pipewire(env, home)
-    jackd = subprocess.Popen(["jackd", "-n", server, "-d", "dummy", "-r", str(RATE), "-p", "256"], env=env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-    ok = False
+    try:
+        return verdict(lambda: on_pipewire(env, home) if pipewire else on_jack(env, home))
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def on_jack(env, home):
+    jackd = subprocess.Popen(["jackd", "-n", env["JACK_DEFAULT_SERVER"], "-d", "dummy", "-r", str(RATE), "-p", "256"],
+                             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     try:
         wait_for(lambda: "system:playback_1" in jack_ports(env), "JACK server")
         run(env, home)
-        ok = True
-    except (RuntimeError, subprocess.SubprocessError) as e:
-        print(f"FAIL: {e}")
     finally:
         jackd.terminate()
         jackd.wait(timeout=15)
-        shutil.rmtree(home, ignore_errors=True)
-    print("PASS" if ok else "FAIL")
-    return 0 if ok else 1
 
 
 def on_pipewire(env, home):
-    ok = False
-    try:
-        with pipewire_session(env, home) as pw_env:
-            run(pw_env, home)
-        ok = True
-    except (RuntimeError, subprocess.SubprocessError) as e:
-        print(f"FAIL: {e}")
-    finally:
-        shutil.rmtree(home, ignore_errors=True)
-    print("PASS" if ok else "FAIL")
-    return 0 if ok else 1
+    with pipewire_session(env, home) as pw_env:
+        run(pw_env, home)
 
 
 if __name__ == "__main__":

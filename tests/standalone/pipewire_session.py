@@ -18,9 +18,13 @@ SINK = ("{ factory.name=support.null-audio-sink node.name=system node.descriptio
 JACK_LIBRARY_PATH = "/usr/${LIB}/pipewire-0.3/jack"
 
 
-def missing():
-    """The programs of Debian's pipewire, pipewire-jack, wireplumber and dbus-daemon not installed."""
-    return [p for p in PROGRAMS if shutil.which(p) is None]
+def skip_reason():
+    """Why a test on PipeWire cannot run here, or "" when it can."""
+    missing = [p for p in PROGRAMS if shutil.which(p) is None]
+    if not missing:
+        return ""
+    return (f"{', '.join(missing)} not installed (Debian packages 'pipewire-jack', 'wireplumber', "
+            "'dbus-daemon')")
 
 
 def _stop(proc):

@@ -163,6 +163,17 @@ def without_server(app, env, xw):
         stop(proc)
 
 
+def verdict(test):
+    """Runs a test that raises on failure, prints PASS or FAIL and returns the exit status."""
+    try:
+        test()
+    except (RuntimeError, subprocess.SubprocessError) as e:
+        print(f"FAIL: {e}\nFAIL")
+        return 1
+    print("PASS")
+    return 0
+
+
 def needs_no_libjack(app):
     """JUCE opens libjack at run time: a NEEDED entry would make JACK a hard dependency of the package."""
     dynamic = subprocess.run(["readelf", "-d", app], capture_output=True, text=True, check=True).stdout

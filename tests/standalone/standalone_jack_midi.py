@@ -24,8 +24,8 @@ import sys
 import tempfile
 import time
 
-from pipewire_session import missing as pipewire_missing, pipewire_session
-from standalone_jack import CLIENT, PORTS, RATE, SETTINGS, jack_ports, read_wav, start_app, stop, wait_for
+from pipewire_session import pipewire_session, skip_reason as pipewire_skip_reason
+from standalone_jack import CLIENT, PORTS, RATE, SETTINGS, jack_ports, read_wav, start_app, stop, verdict, wait_for
 from standalone_smoke import WINDOW_TITLE
 
 MIDI_PORT = f"{CLIENT}:midi_in"
@@ -210,9 +210,8 @@ def main():
     if missing:
         print(f"SKIP: {', '.join(missing)} not installed (Debian package 'jackd2')")
         return 77
-    if pipewire and pipewire_missing():
-        print(f"SKIP: {', '.join(pipewire_missing())} not installed (Debian packages 'pipewire-jack', "
-              "'wireplumber', 'dbus-daemon')")
+    if pipewire and pipewire_skip_reason():
+        print(f"SKIP: {pipewire_skip_reason()}")
         return 77
 
     home = tempfile.mkdtemp(prefix="kestrune-jack-midi-")
@@ -223,16 +222,10 @@ def main():
     with open(os.path.join(home, ".config", f"{WINDOW_TITLE}.settings"), "w") as f:
         f.write(settings_with_sound())
 
-    ok = False
     try:
-        (on_pipewire if pipewire else on_jack)(app, env, home, [])
-        ok = True
-    except (RuntimeError, subprocess.SubprocessError) as e:
-        print(f"FAIL: {e}")
+        return verdict(lambda: (on_pipewire if pipewire else on_jack)(app, env, home, []))
     finally:
         shutil.rmtree(home, ignore_errors=True)
-    print("PASS" if ok else "FAIL")
-    return 0 if ok else 1
 
 
 if __name__ == "__main__":
