@@ -19,10 +19,13 @@ PACKAGES=(g++ cmake ninja-build ccache pkgconf patch xz-utils ca-certificates li
 # The tests also need GoogleTest and a virtual display, drive the plug-in in a real DAW, compare
 # against a reference synthesiser (the engine bench also links it), read the LV2 bundle as LV2
 # hosts do and check the Debian package; the Standalone is put under a session manager of the tests'
-# own (OSC through python3-liblo) and on desktops at other scales (xsettingsd; xwininfo, xdotool).
+# own (OSC through python3-liblo) and on desktops at other scales (xsettingsd; xwininfo, xdotool); it
+# and jalv also run on PipeWire's JACK, on a PipeWire graph the tests start with a D-Bus session bus
+# of their own.
 if [ -n "${KESTRUNE_WITH_TEST_HOSTS:-}" ]; then
   PACKAGES+=(libgtest-dev xvfb xauth libxtst6 ardour fluidsynth libfluidsynth-dev fluid-soundfont-gm lilv-utils lintian jackd2 jalv lv2-dev sordi
     python3-liblo xsettingsd x11-utils xdotool)
+  PACKAGES+=(pipewire pipewire-jack wireplumber dbus-daemon)
 fi
 
 missing=()

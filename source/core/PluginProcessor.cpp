@@ -2,6 +2,7 @@
 #include "core/MidiAppend.h"
 
 #include <cstdlib>
+#include <limits>
 #include <thread>
 
 namespace
@@ -47,7 +48,8 @@ void KestruneProcessor::releaseResources() {}
 void KestruneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
     const auto values = readParameters();
-    const auto& events = mergeEditorKeyboard (midi, buffer.getNumSamples());
+    const auto& withCycle = mergeCycleMidi (midi, buffer.getNumSamples());
+    const auto& events = mergeEditorKeyboard (withCycle, buffer.getNumSamples());
     engine.process (buffer, events, values, editorActive.load());
 }
 
@@ -62,6 +64,56 @@ juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
     juce::MidiBuffer midi;
     midi.ensureSize (hostEventRoom + keyboardEventRoom);
     return midi;
+}
+
+juce::MidiBuffer KestruneProcessor::makeCycleMergeMidi()
+{
+    juce::MidiBuffer midi;
+    midi.ensureSize ((size_t) (maxMergedHostEvents + kestrune::CycleMidi::capacity) * bytesPerEvent);
+    return midi;
+}
+
+// The device cycle's events for this block's stretch go in among the host's, each at its frame;
+// without any (every plug-in format) the host's buffer goes on untouched. A host flood larger than
+// the reserved room plays alone, and this block's cycle events are lost.
+const juce::MidiBuffer& KestruneProcessor::mergeCycleMidi (const juce::MidiBuffer& midi, int numSamples)
+{
+    auto* cycle = cycleMidi.load();
+
+    if (cycle == nullptr)
+        return midi;
+
+    const auto block = cycle->nextBlock (numSamples);
+
+    if (block.begin == block.end)
+        return midi;
+
+    int hostEvents = 0;
+    for (const auto event : midi)
+        hostEvents += Engine::actsOn (event) ? 1 : 0;
+
+    if (hostEvents > maxMergedHostEvents)
+        return midi;
+
+    cycleMergeMidi.clear();
+    auto next = block.begin;
+    const auto appendCycleEventsBefore = [&] (int position)
+    {
+        for (; next != block.end && next->frame - block.start < position; ++next)
+            kestrune::appendInOrder (cycleMergeMidi, next->frame - block.start, next->data, 3);
+    };
+
+    for (const auto event : midi)
+    {
+        if (! Engine::actsOn (event))
+            continue;
+
+        appendCycleEventsBefore (event.samplePosition + 1);
+        kestrune::appendInOrder (cycleMergeMidi, event.samplePosition, event.data, 3);
+    }
+
+    appendCycleEventsBefore (std::numeric_limits<int>::max());
+    return cycleMergeMidi;
 }
 
 // While an editor is open, its keyboard sees the host's notes and adds its own, spread over the

@@ -2,6 +2,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "core/CycleMidi.h"
 #include "core/ParameterTable.h"
 #include "engine/SoundEngine.h"
 
@@ -57,6 +58,11 @@ public:
     tuning::Table getTuning() const { return engine.getTuning(); }
     void setTuning (const tuning::Table&);
 
+    // MIDI placed at its frame in the audio device's cycle (the Standalone's JACK input), written on
+    // the audio thread just before the blocks that render the cycle, which merge it with the host's
+    // events. Set it once; it must outlive this processor.
+    void setCycleMidi (kestrune::CycleMidi* source) noexcept { cycleMidi.store (source); }
+
     // What the engine holds, for tests and tools that look inside a running instance.
     const Engine& getEngine() const noexcept { return engine; }
     const SampleBank& getSampleBank() const noexcept { return *bank; }
@@ -82,6 +88,12 @@ private:
     static juce::MidiBuffer makeKeyboardMidi();
     juce::MidiBuffer keyboardMidi = makeKeyboardMidi();
 
+    std::atomic<kestrune::CycleMidi*> cycleMidi { nullptr };
+    // Host events plus the cycle's; reserved up front.
+    static juce::MidiBuffer makeCycleMergeMidi();
+    juce::MidiBuffer cycleMergeMidi = makeCycleMergeMidi();
+
+    const juce::MidiBuffer& mergeCycleMidi (const juce::MidiBuffer& midi, int numSamples);
     const juce::MidiBuffer& mergeEditorKeyboard (const juce::MidiBuffer& midi, int numSamples);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (KestruneProcessor)

@@ -2,6 +2,7 @@
 // holder do the playing; the app decides where the settings live (~/.config, or a session manager's
 // folder), how large the window is drawn, and owns what joins the desktop.
 #include "standalone/DesktopScale.h"
+#include "standalone/JackLink.h"
 #include "standalone/NsmClient.h"
 #include "standalone/SessionSettings.h"
 #include "standalone/StandaloneWindow.h"
@@ -79,6 +80,7 @@ public:
 
     void shutdown() override
     {
+        jackLink.attach (nullptr);
         stopTimer();
         nsm = nullptr;
         mainWindow = nullptr;
@@ -148,9 +150,11 @@ private:
         mainWindow->setVisible (true);
     }
 
-    static std::unique_ptr<juce::StandalonePluginHolder> createHolder (juce::PropertySet* settings)
+    std::unique_ptr<juce::StandalonePluginHolder> createHolder (juce::PropertySet* settings)
     {
-        return std::make_unique<juce::StandalonePluginHolder> (settings, false);
+        auto holder = std::make_unique<juce::StandalonePluginHolder> (settings, false);
+        jackLink.attach (holder.get());
+        return holder;
     }
 
     // Everything on screen is drawn at this many pixels per design pixel. The framework may already
@@ -250,6 +254,8 @@ private:
             nsm->setDirty (currentSessionText() != session->savedText);
     }
 
+    // Made before any holder opens its devices, and kept until the last one is gone.
+    JackLink jackLink;
     juce::ApplicationProperties appProperties;
     std::unique_ptr<TerminationRequest> termination;
     std::unique_ptr<NsmClient> nsm;

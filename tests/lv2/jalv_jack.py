@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The LV2 in jalv, on a JACK server with the dummy back end: jalv lists the twelve control ports at
 their defaults; notes played into its MIDI port by jack_midiseq sound on its outputs (recorded with
-jack_rec); Volume set to 0 from jalv's console silences them.
+jack_rec); Volume set to 0 from jalv's console silences them. With --pipewire, the same on a PipeWire
+graph of the test's own, jalv and the tools running on PipeWire's JACK library.
 
-    jalv_jack.py BUNDLE HOST_PROGRAM VST3_BUNDLE
+    jalv_jack.py [--pipewire] BUNDLE HOST_PROGRAM VST3_BUNDLE
 
 The twelve parameters come from `kestrune-host info --json` on the VST3, never from a copy here.
 Exit status 0 = pass, 1 = fail, 77 = jalv or JACK's server or tools are not installed (skipped).
@@ -20,7 +21,8 @@ import threading
 import time
 
 from kestrune_tools import wav
-from kestrune_tools.jack import RATE, jack_ports, peak, wait_for
+from kestrune_tools.jack import RATE, jack_ports, peak, verdict, wait_for
+from kestrune_tools.pipewire import pipewire_session, skip_reason as pipewire_skip_reason
 
 URI = "urn:zarnithquorlebrefton:kestrune"
 CLIENT = "kestrune"
@@ -145,14 +147,20 @@ def run(env, home):
 
 
 def main():
-    if len(sys.argv) != 4:
+    args = sys.argv[1:]
+    pipewire = "--pipewire" in args
+    args = [a for a in args if a != "--pipewire"]
+    if len(args) != 3:
         print(__doc__)
         return 2
-    bundle, host, vst3 = sys.argv[1:]
+    bundle, host, vst3 = args
     missing = [t for t in ("jalv", "jackd", "jack_lsp", "jack_rec", "jack_midiseq", "jack_connect")
                if shutil.which(t) is None]
     if missing:
         print(f"SKIP: {', '.join(missing)} not installed (Debian packages 'jalv' and 'jackd2')")
+        return 77
+    if pipewire and pipewire_skip_reason():
+        print(f"SKIP: {pipewire_skip_reason()}")
         return 77
     load_parameters(host, vst3)
 
@@ -164,21 +172,26 @@ def main():
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), LV2_PATH=lv2_path,
                JACK_DEFAULT_SERVER=server, JACK_NO_AUDIO_RESERVATION="1", JACK_NO_START_SERVER="1")
     env.pop("DISPLAY", None)
-    jackd = subprocess.Popen(["jackd", "-n", server, "-d", "dummy", "-r", str(RATE), "-p", "256"], env=env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-    ok = False
+    try:
+        return verdict(lambda: on_pipewire(env, home) if pipewire else on_jack(env, home))
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def on_jack(env, home):
+    jackd = subprocess.Popen(["jackd", "-n", env["JACK_DEFAULT_SERVER"], "-d", "dummy", "-r", str(RATE), "-p", "256"],
+                             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     try:
         wait_for(lambda: "system:playback_1" in jack_ports(env), "JACK server")
         run(env, home)
-        ok = True
-    except (RuntimeError, subprocess.SubprocessError) as e:
-        print(f"FAIL: {e}")
     finally:
         jackd.terminate()
         jackd.wait(timeout=15)
-        shutil.rmtree(home, ignore_errors=True)
-    print("PASS" if ok else "FAIL")
-    return 0 if ok else 1
+
+
+def on_pipewire(env, home):
+    with pipewire_session(env, home) as pw_env:
+        run(pw_env, home)
 
 
 if __name__ == "__main__":

@@ -135,7 +135,8 @@ TEST (AudioThread, InterpositionSeesAllocationsFreesAndLocks)
 
 // Over many varied blocks the audio thread neither allocates nor frees: every instrument, parameter
 // changes and instrument switches, the mod wheel, floods of up to 10,000 events a block, rates from
-// 44.1 to 192 kHz, and editors opening and closing, each one's first note included.
+// 44.1 to 192 kHz, editors opening and closing, each one's first note included, and the Standalone's
+// JACK MIDI merged in.
 TEST (AudioThread, NothingAllocatesOrFreesInProcessBlock)
 {
     constexpr int numBlocks = 10000;
@@ -143,7 +144,9 @@ TEST (AudioThread, NothingAllocatesOrFreesInProcessBlock)
     const double rates[] = { 44100.0, 48000.0, 96000.0, 192000.0 };
     const int floods[] = { 10000, 1900, 2500, 5000 };
 
+    kestrune::CycleMidi cycle;
     KestruneProcessor processor;
+    processor.setCycleMidi (&cycle);
     juce::AudioBuffer<float> buffer (2, maxBlock);
     juce::MidiBuffer midi;
     juce::Random random (20240611);
@@ -221,6 +224,19 @@ TEST (AudioThread, NothingAllocatesOrFreesInProcessBlock)
                 if (index % 400 == 50)
                     midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
                 addHostEvents (midi, random, random.nextInt (24), numSamples, wheel);
+            }
+
+            // Every third block, the Standalone's JACK input: a cycle of events at their frames, full
+            // to its room in a flood.
+            if (index % 3 == 0)
+            {
+                cycle.startCycle (numSamples);
+                const int events = flood ? kestrune::CycleMidi::capacity : random.nextInt (24);
+                for (int e = 0; e < events; ++e)
+                {
+                    const juce::uint8 note[] = { (juce::uint8) (random.nextBool() ? 0x90 : 0x80), (juce::uint8) (24 + random.nextInt (84)), 100 };
+                    cycle.add (note, 3, (int) ((juce::int64) e * numSamples / juce::jmax (1, events)));
+                }
             }
 
             blocksWithKeyboard += keyboard != nullptr ? 1 : 0;

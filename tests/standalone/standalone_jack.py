@@ -19,8 +19,7 @@ import sys
 import tempfile
 import time
 
-from kestrune_tools import wav
-from kestrune_tools.jack import RATE, jack_ports, peak, wait_for
+from kestrune_tools.jack import RATE, jack_ports, peak, read_recording, verdict, wait_for
 from standalone_smoke import WINDOW_TITLE, EDITOR_WIDTH, XWindows
 
 CLIENT = WINDOW_TITLE  # JUCE names the JACK client after the plug-in
@@ -61,13 +60,6 @@ def click_and_hold(xw, window, x, y, seconds):
     xtst.XTestFakeButtonEvent(xw.display, 1, 0, 0)
     x11.XFlush(xw.display)
 
-
-def read_recording(path):
-    """The channels jack_rec wrote: two of 16 bits."""
-    recording = wav.read(path)
-    if len(recording.channels) != 2 or recording.bits != 16:
-        raise RuntimeError(f"jack_rec wrote {len(recording.channels)} channels of {recording.bits} bits")
-    return recording.channels
 
 
 def start_app(app, env):
@@ -138,6 +130,7 @@ def without_server(app, env, xw):
         print("without a JACK server: started, editor shown")
     finally:
         stop(proc)
+
 
 
 def needs_no_libjack(app):
