@@ -3,6 +3,7 @@
 #include "engine/BlockValues.h"
 #include "engine/Drone.h"
 #include "engine/EngineParameters.h"
+#include "engine/InstructionSet.h"
 #include "engine/OutputStage.h"
 #include "engine/RenderScratch.h"
 #include "engine/StereoReverb.h"
@@ -23,7 +24,7 @@
 class Engine
 {
 public:
-    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) { updateRateConstants(); }
+    explicit Engine (const SampleBank& bankToPlay) noexcept;
 
     // Sets the host rate and silences everything; the block size is not needed. A rate that is not
     // a positive number keeps the previous one.
@@ -60,6 +61,11 @@ public:
     static constexpr float silenceThreshold = 1.5848932e-5f;   // -96 dBFS
     bool isIdle() const noexcept { return idle; }
 
+    // The instructions the voice pass runs on: the fastest the processor has, unless chosen here (a
+    // set the processor lacks leaves the choice as it was). Every set renders the same samples.
+    void useInstructions (InstructionSet) noexcept;
+    InstructionSet instructionsInUse() const noexcept { return instructionSet; }
+
 private:
     // The voice pool's operations, as the MIDI pass applies them.
     void noteOn (int note, float velocity) noexcept;
@@ -78,8 +84,12 @@ private:
     void wake() noexcept;
     void followSilence (const juce::AudioBuffer<float>&) noexcept;
 
-    // Up to one chunk of the voices' sum into scratch.mix and the number of voices met into scratch.count.
+    // Up to one chunk of the voices' sum into scratch.mix and the number of voices met into scratch.count,
+    // through the voice pass compiled for the instructions in use.
     void renderVoices (int numSamples) noexcept;
+    void voicePass (int numSamples) noexcept;
+    struct CompiledPasses;
+    friend struct CompiledPasses;
 
     // Only the audio thread touches the state.
     const SampleBank* bank;
@@ -95,6 +105,9 @@ private:
     OutputStage output;
     StereoReverb reverb;
     juce::Reverb::Parameters reverbParams;
+
+    InstructionSet instructionSet = InstructionSet::portable;
+    void (*compiledPass) (Engine&, int) noexcept = nullptr;
 
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
