@@ -13,22 +13,22 @@ namespace expression
 constexpr float twoPi = 6.2831855f;
 
 // One step of the ornament's S-curve from the previous note's read speed to the voice's own.
-inline void advanceGlide (Voice& v) noexcept
+inline void advanceGlide (Voice& voice) noexcept
 {
-    v.glideProgress += v.glideStep;
+    voice.glideProgress += voice.glideStep;
 
-    if (v.glideProgress >= 1.0f)
+    if (voice.glideProgress >= 1.0f)
     {
-        v.gliding = false;
-        v.glideProgress = 1.0f;
-        v.sampled.currentIncrement = v.sampled.targetIncrement;
+        voice.gliding = false;
+        voice.glideProgress = 1.0f;
+        voice.sampled.currentIncrement = voice.sampled.targetIncrement;
         return;
     }
 
-    const auto p = v.glideProgress;
+    const auto p = voice.glideProgress;
     const auto h = p < 0.5f ? 2.0f * p * p : 1.0f - 2.0f * (1.0f - p) * (1.0f - p);
-    const auto from = v.sampled.glideFromIncrement;
-    v.sampled.currentIncrement = (v.sampled.targetIncrement - from) * (double) h + from;
+    const auto from = voice.sampled.glideFromIncrement;
+    voice.sampled.currentIncrement = (voice.sampled.targetIncrement - from) * (double) h + from;
 }
 
 // Fills group.semitones with drift plus trill and group.pitch with 2^(semitones / 12) for the next n
@@ -109,15 +109,15 @@ inline void pitchOffsets (Voice* voices, const int* on, const BlockValues& block
         std::fill (&group.pitch[0][0], &group.pitch[0][0] + n * laneWidth, 1.0);
 }
 
-// RHODES amplitude wobble on the mod wheel, multiplied into w.out; releasing voices keep it.
-inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGroup& w, int n) noexcept
+// RHODES amplitude wobble on the mod wheel, multiplied into group.out; releasing voices keep it.
+inline void applyTremolo (Voice* voices, const int* on, const BlockValues& block, VoiceGroup& group, int n) noexcept
 {
-    if (! b.tremoloOn)
+    if (! block.tremoloOn)
         return;
 
-    auto& work = w.stage.tremolo;
-    auto tremoloPhase = lanes::gather (v, &Voice::rhodes, &RhodesState::tremoloPhase);
-    const auto step = lanes::Floats {} + b.tremoloStep;
+    auto& work = group.stage.tremolo;
+    auto tremoloPhase = lanes::gather (voices, &Voice::rhodes, &RhodesState::tremoloPhase);
+    const auto step = lanes::Floats {} + block.tremoloStep;
     for (int s = 0; s < n; ++s)
     {
         tremoloPhase = lanes::advancePhase (tremoloPhase, step);
@@ -125,13 +125,13 @@ inline void applyTremolo (Voice* v, const int* on, const BlockValues& b, VoiceGr
     }
     for (int l = 0; l < laneWidth; ++l)
         if (on[l] != 0)
-            v[l].rhodes.tremoloPhase = tremoloPhase[l];
+            voices[l].rhodes.tremoloPhase = tremoloPhase[l];
 
     fastmath::sines (&work.argument[0][0], &work.sine[0][0], n * laneWidth);
 
     const auto* sine = &work.sine[0][0];
-    auto* out = &w.out[0][0];
+    auto* out = &group.out[0][0];
     for (int i = 0; i < n * laneWidth; ++i)
-        out[i] = out[i] * (1.0f - (sine[i] * 0.5f + 0.5f) * b.tremoloDepth);
+        out[i] = out[i] * (1.0f - (sine[i] * 0.5f + 0.5f) * block.tremoloDepth);
 }
 } // namespace expression

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__has_feature)
  #if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
@@ -25,8 +26,13 @@ namespace fastmath
 {
 namespace
 {
-// sin d in double, for |d| well below 2^50.
-inline double sine (double d) noexcept
+// Four doubles as one value, and four floats: one AVX register, or two SSE registers.
+using Quad = double __attribute__ ((vector_size (32)));
+using QuadFloats = float __attribute__ ((vector_size (16)));
+
+// sin d in double, for |d| well below 2^50; for one double or four at once.
+template <typename Real>
+Real sine (Real d) noexcept
 {
     constexpr double roundingShift = 6755399441055744.0;   // 1.5 * 2^52: adding it rounds to an integer
     constexpr double invPi = 0.31830988618379067154;
@@ -38,27 +44,36 @@ inline double sine (double d) noexcept
     constexpr double c3 = -1.0 / 6.0, c5 = 1.0 / 120.0, c7 = -1.0 / 5040.0, c9 = 1.0 / 362880.0,
                      c11 = -1.0 / 39916800.0, c13 = 1.0 / 6227020800.0, c15 = -1.0 / 1307674368000.0;
 
-    const auto k = (d * invPi + roundingShift) - roundingShift;   // nearest multiple of pi
-    const auto r = (d - k * piHigh) - k * piLow;
-    const auto r2 = r * r;
-    const auto s = r + r * r2 * (c3 + r2 * (c5 + r2 * (c7 + r2 * (c9 + r2 * (c11 + r2 * (c13 + r2 * c15))))));
+    const Real k = (d * invPi + roundingShift) - roundingShift;   // nearest multiple of pi
+    const Real r = (d - k * piHigh) - k * piLow;
+    const Real r2 = r * r;
+    const Real s = r + r * r2 * (c3 + r2 * (c5 + r2 * (c7 + r2 * (c9 + r2 * (c11 + r2 * (c13 + r2 * c15))))));
 
-    // sin (k pi + r) = (-1)^k sin r; k's parity from k - 2 round (k / 2), which is 0 or +-1.
-    const auto half = (k * 0.5 + roundingShift) - roundingShift;
-    const auto odd = std::abs (k - 2.0 * half);
-    return s - 2.0 * odd * s;
+    // sin (k pi + r) = (-1)^k sin r; k's parity from k - 2 round (k / 2), which is 0 or +-1, so its
+    // square is its magnitude.
+    const Real half = (k * 0.5 + roundingShift) - roundingShift;
+    const Real parity = k - 2.0 * half;
+    return s - 2.0 * (parity * parity) * s;
 }
 
 // sin (2 pi x) for phases x in cycles from 0 up to 2^52, their whole cycles taken off first (adding
 // and taking away 2^52 rounds to the nearest integer, one down where that overshoots), so that a
 // phase that has grown for hours gives the sine it gave in its first second.
-inline double sineOfCycles (double x) noexcept
+inline Quad sineOfCycles (Quad x) noexcept
 {
     constexpr double twoTo52 = 4503599627370496.0;
     constexpr double twoPi = 6.283185307179586;
-    const auto nearest = (x + twoTo52) - twoTo52;
-    const auto whole = nearest > x ? nearest - 1.0 : nearest;
+    const Quad nearest = (x + twoTo52) - twoTo52;
+    const Quad whole = nearest > x ? nearest - 1.0 : nearest;
     return sine ((x - whole) * twoPi);
+}
+
+inline Quad loadQuad (const double* p) noexcept { Quad v; std::memcpy (&v, p, sizeof v); return v; }
+
+inline void storeFloats (float* p, Quad v) noexcept
+{
+    const auto f = __builtin_convertvector (v, QuadFloats);
+    std::memcpy (p, &f, sizeof f);
 }
 } // namespace
 
@@ -74,52 +89,33 @@ KESTRUNE_VECTOR_CLONES void sines (const float* x, float* y, int n) noexcept
 // spans are independent, so their recurrences run side by side rather than as one long chain.
 KESTRUNE_VECTOR_CLONES void steadySines (const double* phases, const double* steps, double scale, float* y, int n) noexcept
 {
+    static_assert (laneWidth == 4, "one Quad holds a sample's lanes");
     constexpr int span = renderChunk / 2, spans = 2;
 
-    // The anchors' phases in one array, so that their sines go four or eight at a time: each span's
-    // first two samples, then each lane's half step. A span that begins past n anchors anywhere.
-    constexpr int numAnchors = (2 * spans + 1) * laneWidth;
-    double cycles[numAnchors], sine[numAnchors];
+    const auto step = loadQuad (steps) * scale;
+    Quad before[spans], now[spans];
     for (int q = 0; q < spans; ++q)
-        for (int l = 0; l < laneWidth; ++l)
-        {
-            const auto phase = phases[std::min (q * span, n - 1) * laneWidth + l];
-            cycles[(2 * q) * laneWidth + l] = phase * scale;
-            cycles[(2 * q + 1) * laneWidth + l] = (phase + steps[l]) * scale;
-        }
-    for (int l = 0; l < laneWidth; ++l)
-        cycles[2 * spans * laneWidth + l] = steps[l] * scale * 0.5;
-
-    for (int i = 0; i < numAnchors; ++i)
-        sine[i] = sineOfCycles (cycles[i]);
-
-    // 2 cos h = 2 - 4 sin^2 (h / 2), exact where h is small.
-    double twiceCosine[laneWidth];
-    for (int l = 0; l < laneWidth; ++l)
     {
-        const auto halfStep = sine[2 * spans * laneWidth + l];
-        twiceCosine[l] = 2.0 - 4.0 * halfStep * halfStep;
+        // A span that begins past n anchors anywhere: its samples are not read.
+        const auto phase = loadQuad (phases + std::min (q * span, n - 1) * laneWidth) * scale;
+        before[q] = sineOfCycles (phase);
+        now[q] = sineOfCycles (phase + step);
+        storeFloats (y + (q * span) * laneWidth, before[q]);
+        storeFloats (y + (q * span + 1) * laneWidth, now[q]);
     }
 
-    double before[spans][laneWidth], now[spans][laneWidth];
-    for (int q = 0; q < spans; ++q)
-        for (int l = 0; l < laneWidth; ++l)
-        {
-            before[q][l] = sine[(2 * q) * laneWidth + l];
-            now[q][l] = sine[(2 * q + 1) * laneWidth + l];
-            y[(q * span) * laneWidth + l] = (float) before[q][l];
-            y[(q * span + 1) * laneWidth + l] = (float) now[q][l];
-        }
+    // 2 cos h = 2 - 4 sin^2 (h / 2), exact where h is small.
+    const auto halfStep = sineOfCycles (step * 0.5);
+    const Quad twiceCosine = 2.0 - 4.0 * halfStep * halfStep;
 
     for (int k = 2; k < span; ++k)
         for (int q = 0; q < spans; ++q)
-            for (int l = 0; l < laneWidth; ++l)
-            {
-                const auto next = twiceCosine[l] * now[q][l] - before[q][l];
-                before[q][l] = now[q][l];
-                now[q][l] = next;
-                y[(q * span + k) * laneWidth + l] = (float) next;
-            }
+        {
+            const Quad next = twiceCosine * now[q] - before[q];
+            before[q] = now[q];
+            now[q] = next;
+            storeFloats (y + (q * span + k) * laneWidth, next);
+        }
 }
 
 // 2^(semitones[i] / 12) in double. Pitch offsets stay within three semitones, where a short series

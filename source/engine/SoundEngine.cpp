@@ -289,11 +289,11 @@ Voice& chooseVoice (Voice (&voices)[numVoices]) noexcept
 
 // A synthesised voice's pitch comes from its note alone, and the glide moves only the read speed of a
 // recording; yet the glide runs its course over the samples each voice of the group renders.
-void runGlides (Voice* v, const int* rendered) noexcept
+void runGlides (Voice* voices, const int* rendered) noexcept
 {
     for (int l = 0; l < laneWidth; ++l)
-        for (int s = 0; s < rendered[l] && v[l].gliding; ++s)
-            expression::advanceGlide (v[l]);
+        for (int s = 0; s < rendered[l] && voices[l].gliding; ++s)
+            expression::advanceGlide (voices[l]);
 }
 } // namespace
 
