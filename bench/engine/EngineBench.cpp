@@ -16,7 +16,7 @@
 // 3. The realtime factor at blocks of 32 against blocks of 512 for every path, on each instruction set
 //    the processor has (tables 1 and 2 use the engine's own choice).
 //
-// Usage: kestrune_engine_bench [seconds (60)] [runs (5)] [soundfont] [table: "stages", "engine" or "blocks"]
+// Usage: kestrune_engine_bench [seconds (60)] [runs (5)] [soundfont, or - for FluidR3_GM] [table: "stages", "engine" or "blocks"]
 //        kestrune_engine_bench SECONDS 1 - path INDEX: renders one path once and prints nothing, for
 //        counting instructions: valgrind --tool=callgrind --toggle-collect='Engine::process*' ...
 
@@ -490,7 +490,7 @@ int main (int argc, char** argv)
 {
     const auto seconds = argc > 1 ? std::atof (argv[1]) : 60.0;
     numRuns = argc > 2 ? juce::jmax (1, std::atoi (argv[2])) : 5;
-    const juce::String soundFont = argc > 3 ? argv[3] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    const juce::String soundFont = argc > 3 && juce::String (argv[3]) != "-" ? argv[3] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     const juce::String only = argc > 4 ? argv[4] : "";
 
     if (only == "path")
