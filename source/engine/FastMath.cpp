@@ -1,7 +1,6 @@
 #include "engine/FastMath.h"
 #include "engine/RenderScratch.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -90,14 +89,14 @@ KESTRUNE_VECTOR_CLONES void sines (const float* x, float* y, int n) noexcept
 KESTRUNE_VECTOR_CLONES void steadySines (const double* phases, const double* steps, double scale, float* y, int n) noexcept
 {
     static_assert (laneWidth == 4, "one Quad holds a sample's lanes");
-    constexpr int span = renderChunk / 2, spans = 2;
+    constexpr int span = renderChunk / 2, maxSpans = 2;
+    const auto spans = n > span ? 2 : 1;
 
     const auto step = loadQuad (steps) * scale;
-    Quad before[spans], now[spans];
+    Quad before[maxSpans], now[maxSpans];
     for (int q = 0; q < spans; ++q)
     {
-        // A span that begins past n anchors anywhere: its samples are not read.
-        const auto phase = loadQuad (phases + std::min (q * span, n - 1) * laneWidth) * scale;
+        const auto phase = loadQuad (phases + q * span * laneWidth) * scale;
         before[q] = sineOfCycles (phase);
         now[q] = sineOfCycles (phase + step);
         storeFloats (y + (q * span) * laneWidth, before[q]);
@@ -108,14 +107,26 @@ KESTRUNE_VECTOR_CLONES void steadySines (const double* phases, const double* ste
     const auto halfStep = sineOfCycles (step * 0.5);
     const Quad twiceCosine = 2.0 - 4.0 * halfStep * halfStep;
 
-    for (int k = 2; k < span; ++k)
-        for (int q = 0; q < spans; ++q)
+    // Both spans' recurrences step together; a short chunk has only the first.
+    const auto stepSpan = [&] (int q, int k) {
+        const Quad next = twiceCosine * now[q] - before[q];
+        before[q] = now[q];
+        now[q] = next;
+        storeFloats (y + (q * span + k) * laneWidth, next);
+    };
+    if (spans == 2)
+    {
+        for (int k = 2; k < span; ++k)
         {
-            const Quad next = twiceCosine * now[q] - before[q];
-            before[q] = now[q];
-            now[q] = next;
-            storeFloats (y + (q * span + k) * laneWidth, next);
+            stepSpan (0, k);
+            stepSpan (1, k);
         }
+    }
+    else
+    {
+        for (int k = 2; k < n; ++k)
+            stepSpan (0, k);
+    }
 }
 
 // 2^(semitones[i] / 12) in double. Pitch offsets stay within three semitones, where a short series
