@@ -192,7 +192,8 @@ Stages timeStages (const Setting& setting, double seconds, InstructionSet set)
     auto p = startEngine (setting, defaultBlock);
     const auto& engine = *p.engine;
     Voice voices[numVoices];
-    std::copy (std::begin (EngineProbe::voices (engine)), std::end (EngineProbe::voices (engine)), voices);
+    for (int i = 0; i < numVoices; ++i)
+        voices[i] = engine.voice (i);
     const auto block = EngineProbe::block (engine);
 
     constexpr int n = chunkSize;
