@@ -1,20 +1,30 @@
-// Renders 60 s of 16 held notes on every instrument and prints the realtime factor and the CPU time
-// per voice and sample, at blocks of 512. For the sampled instruments it renders the same notes with
-// fluidsynth too, in this process through libfluidsynth (reverb on, chorus off, the SoundFont loaded
-// before any timing), in the same blocks and side by side with ours, and prints our throughput over
-// fluidsynth's, twice: against the General MIDI program closest to each instrument, and against a
-// sustained one (Church Organ). Our voices loop for as long as a key is held, so every row costs us
-// the same; fluidsynth's plucked programs (harp, guitar) fall silent after a few seconds and free
-// their voices, so only the sustained column compares equal work. A shared machine only ever adds
-// time, so every figure is the least of three runs.
-// Then, over a sixth of the time each (the least of three runs): the realtime factor of ORGAN and
-// RHODES at every block size from 16 to 4096, and where the time goes (voices, drone, output stage,
-// reverb) for the paths that cost most.
-// Usage: kestrune_engine_bench [seconds] [soundfont] [instrument name to run its rows only, or "table"
-// for every row and no more]
+// Render speed of 16 held notes (every other semitone from E3, velocity 100) at 44.1 kHz, blocks of
+// 512, in CPU time of this thread, the least of N runs (N = 5 unless given). Three tables:
+//
+// 1. Where the time goes, stage by stage, each stage run alone on the voices a real engine started:
+//    the pitch (drift and trill), each kind's voice render, in ns per voice-sample; the output stage,
+//    the reverb and the drone, in ns per frame.
+// 2. The whole engine per setting, against fluidsynth in this process (libfluidsynth) playing the same
+//    notes in the same blocks on its sustained General MIDI program (Church Organ: one voice per note,
+//    never decaying, so both sides render 16 voices throughout), with its default fourth-order
+//    interpolation and with linear interpolation as ours, reverb on both sides and off on both sides
+//    (chorus off). Between runs fluidsynth's voices are silenced and rendered out until none is
+//    left, and each run prints how many it had sounding at its start and its end. The renderers take
+//    turns at slices of 1.5 s of sound, so a busy spell of the shared machine falls on all alike.
+//    Every ratio is of least times measured in this one run; the spread is (most - least) / least
+//    over the runs.
+// 3. The realtime factor at blocks of 32 against blocks of 512 for every path, on each instruction set
+//    the processor has (tables 1 and 2 use the engine's own choice).
+//
+// Usage: kestrune_engine_bench [seconds (60)] [runs (5)] [soundfont, or - for FluidR3_GM] [table: "stages", "engine" or "blocks"]
+//        kestrune_engine_bench SECONDS 1 - path INDEX: renders one path once and prints nothing, for
+//        counting instructions: valgrind --tool=callgrind --toggle-collect='Engine::process*' ...
 
 #include "core/ParameterTable.h"
+#include "engine/SampledVoice.h"
 #include "engine/SoundEngine.h"
+#include "engine/Synth.h"
+#include "../../tests/EngineProbe.h"
 #include "Measure.h"
 
 #include <algorithm>
@@ -22,7 +32,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <vector>
 
 #if KESTRUNE_BENCH_WITH_FLUIDSYNTH
@@ -34,7 +43,11 @@ namespace
 constexpr double rate = 44100.0;
 constexpr int defaultBlock = 512;
 constexpr int numNotes = 16;
-constexpr int firstNote = 52;   // every other semitone from E3
+constexpr int firstNote = 52;
+constexpr int sustainedProgram = 19;   // General MIDI Church Organ
+
+int numRuns = 5;
+InstructionSet engineSet = instructions::fastest();
 
 const SampleBank& embeddedBank()
 {
@@ -48,10 +61,21 @@ const SampleBank& embeddedBank()
 
 struct Setting
 {
+    const char* label;
     int instrument;
     float drift;
     int modWheel;
     bool drone = false;
+};
+
+// The paths the goals name: a sampled voice reading alone, the drift and trill on top, the two
+// synthesised voices with everything on, and the drone.
+const Setting paths[] = {
+    { "sampled, drift 0", organ, 0.0f, 0 },
+    { "ORGAN drift 25 wheel 64", organ, 25.0f, 64 },
+    { "CHANT drift 25 wheel 64", chant, 25.0f, 64 },
+    { "RHODES drift 25 wheel 64", rhodes, 25.0f, 64 },
+    { "BAGPIPES drift 25 drone", bagpipes, 25.0f, 0, true },
 };
 
 juce::MidiBuffer heldNotes (int modWheel)
@@ -63,140 +87,253 @@ juce::MidiBuffer heldNotes (int modWheel)
     return midi;
 }
 
-// An engine playing the 16 notes from the next block on.
-std::unique_ptr<Engine> startEngine (const Setting& setting, EngineParameters& parameters, int blockSize)
+struct Playing
 {
-    auto engine = std::make_unique<Engine> (embeddedBank());
-    parameters = kestrune::defaultParameters();
-    parameters.instrument = (float) setting.instrument;
-    parameters.drift = setting.drift;
-    parameters.droneOn = setting.drone ? 1.0f : 0.0f;
-    engine->prepare (rate, blockSize);
-    return engine;
+    std::unique_ptr<Engine> engine;
+    EngineParameters parameters;
+};
+
+// An engine whose first block (of none samples) has struck the 16 notes.
+Playing startEngine (const Setting& setting, int blockSize)
+{
+    Playing p { std::make_unique<Engine> (embeddedBank()), kestrune::defaultParameters() };
+    p.parameters.instrument = (float) setting.instrument;
+    p.parameters.drift = setting.drift;
+    p.parameters.droneOn = setting.drone ? 1.0f : 0.0f;
+    p.engine->useInstructions (engineSet);
+    p.engine->seedRandom (1);
+    p.engine->prepare (rate, blockSize);
+    juce::AudioBuffer<float> none (2, 0);
+    p.engine->process (none, heldNotes (setting.modWheel), p.parameters, true);
+    return p;
 }
 
-// CPU seconds to render `seconds` of 16 held notes in blocks of `blockSize` into `channels`
-// channels (three keep the reverb out).
-double renderEngine (const Setting& setting, double seconds, int blockSize = defaultBlock, int channels = 2)
+// CPU seconds to render `seconds` in blocks of `blockSize` into `channels` channels (three keep the
+// reverb out).
+double renderEngine (const Setting& setting, double seconds, int blockSize, int channels = 2)
 {
-    EngineParameters parameters;
-    auto engine = startEngine (setting, parameters, blockSize);
+    auto p = startEngine (setting, blockSize);
     juce::AudioBuffer<float> buffer (channels, blockSize);
-    auto midi = heldNotes (setting.modWheel);
-
+    const juce::MidiBuffer none;
     const auto blocks = (int) (seconds * rate / blockSize);
     const auto start = bench::threadSeconds();
     for (int b = 0; b < blocks; ++b)
-    {
-        engine->process (buffer, midi, parameters, true);
-        midi.clear();
-    }
+        p.engine->process (buffer, none, p.parameters, true);
     return bench::threadSeconds() - start;
 }
 
-// CPU seconds the output stage alone takes over as many samples, fed a sum of 16 voices at the
-// default settings' drive. An engine writing into no channel runs the voices and this stage alone, so
-// the difference is the voice pass.
-double renderOutputStageOnly (double seconds, int blockSize = defaultBlock)
-{
-    BlockValues values;
-    values.drive = kestrune::defaultParameters().volume / 100.0f * 1.3f;
-    OutputStage stage;
-    std::vector<float> out ((size_t) blockSize);
-
-    const auto blocks = (int) (seconds * rate / blockSize);
-    const auto start = bench::threadSeconds();
-    for (int b = 0; b < blocks; ++b)
-        for (int s = 0; s < blockSize; ++s)
-            out[(size_t) s] = stage.sample ((float) ((s & 63) - 32) / 8.0f, numNotes, values);
-    const auto elapsed = bench::threadSeconds() - start;
-    static volatile float kept;   // keeps the loop's results alive
-    kept = out[0];
-    return elapsed;
-}
-
-// The least of three runs: the machine is shared, and other work only ever adds time.
 template <typename Run>
-double leastOfThree (Run run)
+double leastOf (Run run)
 {
-    return std::min ({ run(), run(), run() });
+    auto least = run();
+    for (int r = 1; r < numRuns; ++r)
+        least = std::min (least, run());
+    return least;
 }
 
-// Realtime factor of ORGAN and RHODES at every block size.
-void blockSizeSweep (double seconds)
+//==============================================================================
+// Stage by stage: each stage over the four groups of a playing engine's voices, chunk after chunk,
+// compiled for each instruction set as the engine's voice pass is.
+struct Stages
 {
-    const int sizes[] = { 16, 32, 64, 128, 256, 512, 1024, 4096 };
-    struct Row { const char* name; Setting setting; const char* label; };
-    const Row rows[] = { { "ORGAN", { organ, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { organ, 25.0f, 64 }, "drift 25, wheel 64" },
-                         { "RHODES", { rhodes, 0.0f, 0 }, "drift 0, wheel 0" }, { "RHODES", { rhodes, 25.0f, 64 }, "drift 25, wheel 64" } };
+    double pitch, voice, output, reverb, drone;   // ns per voice-sample (pitch, voice) or per frame
+};
 
-    std::printf ("\nrealtime factor by block size (least CPU of three runs of %.0f s, %d held notes)\n%-7s %-19s", seconds, numNotes, "", "setting");
-    for (auto size : sizes)
-        std::printf (" %7d", size);
-    std::printf ("  32 / 512 (goal >= 0.85)\n");
+struct StageInput
+{
+    Voice* voices;
+    const BlockValues& block;
+    float modWheel;
+    InstrumentKind kind;
+    RenderScratch& scratch;
+    int chunks;
+};
 
-    for (const auto& row : rows)
-    {
-        std::printf ("%-7s %-19s", row.name, row.label);
-        double at32 = 0.0, at512 = 0.0;
-        for (auto size : sizes)
-        {
-            const auto factor = seconds / leastOfThree ([&] { return renderEngine (row.setting, seconds, size); });
-            at32 = size == 32 ? factor : at32;
-            at512 = size == 512 ? factor : at512;
-            std::printf (" %6.1fx", factor);
-            std::fflush (stdout);
-        }
-        std::printf ("  %.2f\n", at32 / at512);
+constexpr int chunkSize = RenderScratch::chunk;
+
+#define KESTRUNE_BENCH_STAGES(suffix, attributes)                                                                     \
+    attributes void pitchStage##suffix (const StageInput& in) noexcept                                                \
+    {                                                                                                                 \
+        const int on[laneWidth] = { 1, 1, 1, 1 };                                                                     \
+        for (int c = 0; c < in.chunks; ++c)                                                                           \
+            for (int g = 0; g < numGroups; ++g)                                                                       \
+                expression::pitchOffsets (&in.voices[g * laneWidth], on, in.block, in.modWheel, in.scratch.group, chunkSize); \
+    }                                                                                                                 \
+    attributes void voiceStage##suffix (const StageInput& in) noexcept                                                \
+    {                                                                                                                 \
+        const int on[laneWidth] = { 1, 1, 1, 1 };                                                                     \
+        const int rendered[laneWidth] = { chunkSize, chunkSize, chunkSize, chunkSize };                               \
+        for (int c = 0; c < in.chunks; ++c)                                                                           \
+            for (int g = 0; g < numGroups; ++g)                                                                       \
+            {                                                                                                         \
+                auto* v = &in.voices[g * laneWidth];                                                                  \
+                switch (in.kind)                                                                                      \
+                {                                                                                                     \
+                    case InstrumentKind::sampled: sampled::renderSampled (v, rendered, in.scratch.group, chunkSize); break; \
+                    case InstrumentKind::chant:                                                                       \
+                        synth::renderChant (v, on, in.block, in.scratch.noise[g], in.scratch.group, chunkSize);      \
+                        break;                                                                                        \
+                    case InstrumentKind::rhodes: synth::renderRhodes (v, on, in.block, in.scratch.group, chunkSize); break; \
+                }                                                                                                     \
+            }                                                                                                         \
     }
+
+KESTRUNE_BENCH_STAGES (Portable, )
+#if defined(__x86_64__)
+KESTRUNE_BENCH_STAGES (Avx2, __attribute__ ((target ("arch=x86-64-v3"), flatten)))
+KESTRUNE_BENCH_STAGES (Avx512, __attribute__ ((target ("arch=x86-64-v4"), flatten)))
+#else
+KESTRUNE_BENCH_STAGES (Avx2, )
+KESTRUNE_BENCH_STAGES (Avx512, )
+#endif
+
+Stages timeStages (const Setting& setting, double seconds, InstructionSet set)
+{
+    auto p = startEngine (setting, defaultBlock);
+    const auto& engine = *p.engine;
+    Voice voices[numVoices];
+    for (int i = 0; i < numVoices; ++i)
+        voices[i] = engine.voice (i);
+    const auto block = EngineProbe::block (engine);
+
+    constexpr int n = chunkSize;
+    const auto chunks = (int) (seconds * rate / n);
+    static RenderScratch scratch {};
+    const StageInput input { voices, block, EngineProbe::modWheel (engine), kindOf (setting.instrument), scratch, chunks };
+
+    const auto perVoiceSample = [&] (double t) { return t * 1.0e9 / ((double) chunks * n * numVoices); };
+    const auto perFrame = [&] (double t) { return t * 1.0e9 / ((double) chunks * n); };
+    const auto timed = [&] (auto stage) {
+        return leastOf ([&] {
+            const auto start = bench::threadSeconds();
+            stage (input);
+            return bench::threadSeconds() - start;
+        });
+    };
+
+    Stages result {};
+    switch (set)
+    {
+        case InstructionSet::portable: result.pitch = timed (pitchStagePortable); break;
+        case InstructionSet::avx2:     result.pitch = timed (pitchStageAvx2); break;
+        case InstructionSet::avx512:   result.pitch = timed (pitchStageAvx512); break;
+    }
+    result.pitch = perVoiceSample (result.pitch);
+
+    // The voices render at the pitch the last group's stage left, as they would at any pitch.
+    switch (set)
+    {
+        case InstructionSet::portable: result.voice = timed (voiceStagePortable); break;
+        case InstructionSet::avx2:     result.voice = timed (voiceStageAvx2); break;
+        case InstructionSet::avx512:   result.voice = timed (voiceStageAvx512); break;
+    }
+    result.voice = perVoiceSample (result.voice);
+
+    juce::Random random (3);
+    for (int s = 0; s < n; ++s)
+    {
+        scratch.mix[s] = random.nextFloat() * 4.0f - 2.0f;
+        scratch.count[s] = numVoices;
+    }
+    OutputStage output;
+    result.output = perFrame (leastOf ([&] {
+        const auto start = bench::threadSeconds();
+        for (int c = 0; c < chunks; ++c)
+            for (int s = 0; s < n; ++s)
+                scratch.noise[0][s][0] = output.sample (scratch.mix[s], scratch.count[s], block);
+        return bench::threadSeconds() - start;
+    }));
+
+    StereoReverb reverb;
+    reverb.prepare (rate);
+    reverb.setParameters ({});
+    juce::AudioBuffer<float> stereo (2, defaultBlock);
+    for (int ch = 0; ch < 2; ++ch)
+        for (int s = 0; s < defaultBlock; ++s)
+            stereo.setSample (ch, s, random.nextFloat() * 0.5f - 0.25f);
+    const auto blocks = chunks * n / defaultBlock;
+    result.reverb = leastOf ([&] {
+        const auto start = bench::threadSeconds();
+        for (int b = 0; b < blocks; ++b)
+            reverb.processStereo (stereo.getWritePointer (0), stereo.getWritePointer (1), defaultBlock);
+        return bench::threadSeconds() - start;
+    }) * 1.0e9 / ((double) blocks * defaultBlock);
+
+    Drone drone;
+    auto droneBlock = block;
+    droneBlock.droneLevel = 0.5f;
+    droneBlock.driftAmount = 0.25f;
+    result.drone = perFrame (leastOf ([&] {
+        const auto start = bench::threadSeconds();
+        for (int c = 0; c < chunks; ++c)
+            drone.addTo (scratch.mix, n, embeddedBank(), rate, droneBlock);
+        return bench::threadSeconds() - start;
+    }));
+    return result;
 }
 
-// Splits one block's time by difference: the engine writing into no channel (the voice pass and the
-// output stage) less the output stage alone, the dry engine (three channels, no reverb), the same with
-// the drone off, and the full stereo engine.
-void timeBreakdown (double seconds)
+void stageTable (double seconds)
 {
-    struct Row { const char* name; Setting setting; const char* label; };
-    const Row rows[] = { { "ORGAN", { organ, 0.0f, 0 }, "drift 0, wheel 0" },   { "ORGAN", { organ, 25.0f, 64 }, "drift 25, wheel 64" },
-                         { "CHANT", { chant, 25.0f, 64 }, "drift 25, wheel 64" }, { "RHODES", { rhodes, 25.0f, 64 }, "drift 25, wheel 64" },
-                         { "BAGPIPES", { bagpipes, 25.0f, 0, true }, "drift 25, drone on" } };
-    const int sizes[] = { 32, 512 };
-
-    std::printf ("\nwhere the time goes (least CPU of three runs of %.0f s, %d held notes; %% of the whole block)\n", seconds, numNotes);
-    std::printf ("%-9s %-19s %5s %9s %8s %8s %8s %8s\n", "", "setting", "block", "realtime", "voices", "drone", "output", "reverb");
-    for (const auto& row : rows)
-    {
-        for (auto size : sizes)
+    std::printf ("where the time goes, stage by stage (least of %d runs of %.0f s; 16 voices)\n", numRuns, seconds);
+    std::printf ("%-26s %-9s %15s %15s %16s %16s %15s\n", "", "set", "pitch ns/v-smp", "voice ns/v-smp", "output ns/frame",
+                 "reverb ns/frame", "drone ns/frame");
+    for (const auto& setting : paths)
+        for (auto set : instructions::all)
         {
-            auto silentDrone = row.setting;
-            silentDrone.drone = false;
-            const auto whole = leastOfThree ([&] { return renderEngine (row.setting, seconds, size, 2); });
-            const auto dry = leastOfThree ([&] { return renderEngine (row.setting, seconds, size, 3); });
-            const auto dryNoDrone = row.setting.drone ? leastOfThree ([&] { return renderEngine (silentDrone, seconds, size, 3); }) : dry;
-            const auto voicesAndStage = leastOfThree ([&] { return renderEngine (silentDrone, seconds, size, 0); });
-            const auto voices = voicesAndStage - leastOfThree ([&] { return renderOutputStageOnly (seconds, size); });
-            const auto percent = [whole] (double t) { return 100.0 * juce::jmax (0.0, t) / whole; };
-            std::printf ("%-9s %-19s %5d %8.1fx %7.1f%% %7.1f%% %7.1f%% %7.1f%%\n", row.name, row.label, size, seconds / whole,
-                         percent (voices), percent (dry - dryNoDrone), percent (dryNoDrone - voices), percent (whole - dry));
+            if (! instructions::isAvailable (set))
+                continue;
+            const auto s = timeStages (setting, seconds, set);
+            std::printf ("%-26s %-9s %15.2f %15.2f %16.2f %16.2f %15.2f\n", setting.label, instructions::name (set), s.pitch,
+                         s.voice, s.output, s.reverb, s.drone);
             std::fflush (stdout);
         }
-    }
+}
+
+//==============================================================================
+// One renderer of the side-by-side comparison: start() strikes the notes afresh (untimed),
+// render() goes on for a number of blocks of 512.
+struct Player
+{
+    std::function<void()> start;
+    std::function<void (int blocks)> render;
+    std::function<void()> finish = [] {};
+};
+
+Player ourPlayer (const Setting& setting, int channels)
+{
+    struct State
+    {
+        Playing playing;
+        juce::AudioBuffer<float> buffer;
+    };
+    auto state = std::make_shared<State>();
+    return { [state, setting, channels] {
+                state->playing = startEngine (setting, defaultBlock);
+                state->buffer.setSize (channels, defaultBlock);
+            },
+             [state] (int blocks) {
+                 const juce::MidiBuffer none;
+                 for (int b = 0; b < blocks; ++b)
+                     state->playing.engine->process (state->buffer, none, state->playing.parameters, true);
+             } };
 }
 
 #if KESTRUNE_BENCH_WITH_FLUIDSYNTH
-// fluidsynth with the SoundFont loaded once, before anything is timed, rendering on the calling
-// thread (one core) so that the thread's CPU time is all it spends.
+// fluidsynth with the SoundFont loaded before anything is timed, rendering on the calling thread.
 class Fluidsynth
 {
 public:
-    explicit Fluidsynth (const juce::String& soundFont)
+    Fluidsynth (const juce::String& soundFont, int interpolation, bool reverb, const char* name)
+        : label (name)
     {
         fluid_settings_setnum (settings, "synth.sample-rate", rate);
         fluid_settings_setint (settings, "synth.cpu-cores", 1);
         fluid_settings_setint (settings, "synth.chorus.active", 0);
-        fluid_settings_setint (settings, "synth.reverb.active", 1);
+        fluid_settings_setint (settings, "synth.reverb.active", reverb ? 1 : 0);
         synth = new_fluid_synth (settings);
         loaded = synth != nullptr && fluid_synth_sfload (synth, soundFont.toRawUTF8(), 1) != FLUID_FAILED;
+        if (loaded)
+            fluid_synth_set_interp_method (synth, -1, interpolation);
     }
 
     ~Fluidsynth()
@@ -208,14 +345,19 @@ public:
 
     bool isLoaded() const { return loaded; }
 
-    // Silences the synth and strikes the 16 notes on a General MIDI program.
-    void start (int program, int modWheel)
+    // A reset leaves released voices sounding: they are cut and rendered out before the next run.
+    void start (int modWheel)
     {
+        fluid_synth_all_sounds_off (synth, -1);
+        for (int b = 0; b < 1000 && fluid_synth_get_active_voice_count (synth) > 0; ++b)
+            render (1);
         fluid_synth_system_reset (synth);
-        fluid_synth_program_change (synth, 0, program);
+        fluid_synth_program_change (synth, 0, sustainedProgram);
         fluid_synth_cc (synth, 0, 1, modWheel);
         for (int n = 0; n < numNotes; ++n)
             fluid_synth_noteon (synth, 0, firstNote + 2 * n, 100);
+        render (1);
+        voicesAtStart = fluid_synth_get_active_voice_count (synth);
     }
 
     void render (int blocks)
@@ -224,148 +366,148 @@ public:
             fluid_synth_write_float (synth, defaultBlock, left.data(), 0, 1, right.data(), 0, 1);
     }
 
+    void finish() { runs += juce::String (voicesAtStart) + "/" + juce::String (fluid_synth_get_active_voice_count (synth)) + " "; }
+
+    Player player (int modWheel)
+    {
+        return { [this, modWheel] { start (modWheel); }, [this] (int blocks) { render (blocks); }, [this] { finish(); } };
+    }
+
+    const char* label;
+    juce::String runs;   // voices sounding at the start and the end of each run
+
 private:
     fluid_settings_t* settings = new_fluid_settings();
     fluid_synth_t* synth = nullptr;
     bool loaded = false;
+    int voicesAtStart = 0;
     std::vector<float> left = std::vector<float> (defaultBlock), right = std::vector<float> (defaultBlock);
 };
 #endif
 
-// The General MIDI program closest to each sampled instrument; fluidsynth's sustained program.
-struct GeneralMidi { Instrument instrument; int program; };
-constexpr GeneralMidi closestPrograms[] = { { bagpipes, 109 }, { recorder, 74 }, { harp, 46 },
-                                            { guitar, 24 },    { organ, 19 },    { horn, 60 } };
-constexpr int sustainedProgram = 19;
-
-int closestProgram (Instrument instrument)
+struct Times
 {
-    for (const auto& row : closestPrograms)
-        if (row.instrument == instrument)
-            return row.program;
-    return -1;
-}
-
-// One of the renderers compared: starts the 16 notes afresh, then renders on, a number of blocks
-// of 512 at a time.
-struct Player
-{
-    std::function<void()> start;
-    std::function<void (int blocks)> render;
+    double least, most;
 };
 
-Player ourPlayer (const Setting& setting)
-{
-    struct State
-    {
-        std::unique_ptr<Engine> engine;
-        EngineParameters parameters;
-        juce::AudioBuffer<float> buffer { 2, defaultBlock };
-        juce::MidiBuffer midi;
-    };
-    auto state = std::make_shared<State>();
-    return { [state, setting] {
-                state->engine = startEngine (setting, state->parameters, defaultBlock);
-                state->midi = heldNotes (setting.modWheel);
-            },
-             [state] (int blocks) {
-                 for (int b = 0; b < blocks; ++b)
-                 {
-                     state->engine->process (state->buffer, state->midi, state->parameters, true);
-                     state->midi.clear();
-                 }
-             } };
-}
-
-// CPU seconds each player takes to render `seconds` of its notes, the players side by side: they
-// take turns at slices of 128 blocks (1.5 s of sound), so that a busy spell of the shared machine
-// falls on all of them alike rather than on whichever ran then. Three times over from a fresh
-// start, keeping each slice's least time.
-std::vector<double> renderSideBySide (const std::vector<Player>& players, double seconds)
+// CPU seconds each player takes per run to render `seconds`, the players taking turns at slices of
+// 128 blocks; the least and most over the runs.
+std::vector<Times> renderSideBySide (const std::vector<Player>& players, double seconds)
 {
     constexpr int sliceBlocks = 128;
     const auto blocks = (int) (seconds * rate / defaultBlock);
-    const auto numSlices = (blocks + sliceBlocks - 1) / sliceBlocks;
-    std::vector<std::vector<double>> least (players.size(), std::vector<double> ((size_t) numSlices, 1.0e9));
+    std::vector<Times> times (players.size(), { 1.0e9, 0.0 });
 
-    for (int run = 0; run < 3; ++run)
+    for (int run = 0; run < numRuns; ++run)
     {
+        std::vector<double> total (players.size(), 0.0);
         for (const auto& player : players)
             player.start();
-        for (int slice = 0; slice < numSlices; ++slice)
-        {
+        for (int done = 0; done < blocks; done += sliceBlocks)
             for (size_t p = 0; p < players.size(); ++p)
             {
                 const auto start = bench::threadSeconds();
-                players[p].render (std::min (sliceBlocks, blocks - slice * sliceBlocks));
-                least[p][(size_t) slice] = std::min (least[p][(size_t) slice], bench::threadSeconds() - start);
+                players[p].render (std::min (sliceBlocks, blocks - done));
+                total[p] += bench::threadSeconds() - start;
             }
+        for (size_t p = 0; p < players.size(); ++p)
+        {
+            players[p].finish();
+            times[p].least = std::min (times[p].least, total[p]);
+            times[p].most = std::max (times[p].most, total[p]);
         }
     }
+    return times;
+}
 
-    std::vector<double> totals;
-    for (const auto& slices : least)
-        totals.push_back (std::accumulate (slices.begin(), slices.end(), 0.0));
-    return totals;
+void engineTable (double seconds, const juce::String& soundFont)
+{
+    std::printf ("\nthe whole engine, %.0f s of 16 held notes, least of %d runs (spread: (most - least) / least)\n", seconds, numRuns);
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+    Fluidsynth fluids[] = { { soundFont, FLUID_INTERP_DEFAULT, true, "default" },
+                            { soundFont, FLUID_INTERP_LINEAR, true, "linear" },
+                            { soundFont, FLUID_INTERP_DEFAULT, false, "default" },
+                            { soundFont, FLUID_INTERP_LINEAR, false, "linear" } };
+    const auto canCompare = fluids[0].isLoaded();
+    if (! canCompare)
+        std::printf ("fluidsynth could not load %s: no comparison\n", soundFont.toRawUTF8());
+#else
+    std::printf ("built without libfluidsynth (Debian: libfluidsynth-dev): no comparison with fluidsynth\n");
+    constexpr bool canCompare = false;
+#endif
+    const auto voiceSamples = seconds * rate * numNotes;
+    std::printf ("%-26s %-7s %9s %9s %7s %22s %s\n", "", "reverb", "realtime", "ns/v-smp", "spread", "over fluid def / lin",
+                 "fluid spread, voices start/end per run");
+
+    for (const auto reverbOn : { true, false })
+        for (const auto& setting : paths)
+        {
+            std::vector<Player> players { ourPlayer (setting, reverbOn ? 2 : 3) };
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+            auto* fluid = &fluids[reverbOn ? 0 : 2];
+            if (canCompare)
+                for (int f = 0; f < 2; ++f)
+                {
+                    fluid[f].runs = {};
+                    players.push_back (fluid[f].player (setting.modWheel));
+                }
+#endif
+            const auto times = renderSideBySide (players, seconds);
+            const auto ours = times[0].least;
+            const auto spread = [] (const Times& t) { return 100.0 * (t.most - t.least) / t.least; };
+            std::printf ("%-26s %-7s %8.1fx %9.2f %6.1f%%", setting.label, reverbOn ? "on" : "off", seconds / ours,
+                         ours * 1.0e9 / voiceSamples, spread (times[0]));
+#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
+            if (canCompare)
+                std::printf (" %10.2fx / %6.2fx   %4.1f%% %4.1f%%  %s| %s", times[1].least / ours, times[2].least / ours,
+                             spread (times[1]), spread (times[2]), fluid[0].runs.toRawUTF8(), fluid[1].runs.toRawUTF8());
+#endif
+            std::printf ("\n");
+            std::fflush (stdout);
+        }
+}
+
+//==============================================================================
+void blockTable (double seconds)
+{
+    std::printf ("\nrealtime factor by block size and instruction set (least of %d runs of %.0f s)\n%-26s %-9s %9s %9s %9s\n",
+                 numRuns, seconds, "", "set", "block 32", "block 512", "32 / 512");
+    for (const auto& setting : paths)
+        for (auto set : instructions::all)
+        {
+            if (! instructions::isAvailable (set))
+                continue;
+            engineSet = set;
+            const auto at32 = seconds / leastOf ([&] { return renderEngine (setting, seconds, 32); });
+            const auto at512 = seconds / leastOf ([&] { return renderEngine (setting, seconds, 512); });
+            std::printf ("%-26s %-9s %8.1fx %8.1fx %9.2f\n", setting.label, instructions::name (set), at32, at512, at32 / at512);
+            std::fflush (stdout);
+        }
+    engineSet = instructions::fastest();
 }
 } // namespace
 
 int main (int argc, char** argv)
 {
     const auto seconds = argc > 1 ? std::atof (argv[1]) : 60.0;
-    const juce::String soundFont = argc > 2 ? argv[2] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
-    const juce::String only = argc > 3 ? argv[3] : "";
+    numRuns = argc > 2 ? juce::jmax (1, std::atoi (argv[2])) : 5;
+    const juce::String soundFont = argc > 3 && juce::String (argv[3]) != "-" ? argv[3] : "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    const juce::String only = argc > 4 ? argv[4] : "";
 
-#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
-    // Two synths, for the program closest to the row's and the sustained one, which share the
-    // SoundFont's samples.
-    Fluidsynth fluid (soundFont), sustainedFluid (soundFont);
-    if (! fluid.isLoaded())
-        std::printf ("fluidsynth could not load %s: no comparison\n", soundFont.toRawUTF8());
-#else
-    std::printf ("built without libfluidsynth (Debian: libfluidsynth-dev): no comparison with fluidsynth\n");
-#endif
-
-    std::printf ("%.0f s at 44100 Hz, block %d, %d held notes; fluidsynth: %s\n\n", seconds, defaultBlock, numNotes, soundFont.toRawUTF8());
-    std::printf ("%-9s %-20s %9s %13s %12s %11s %15s\n", "", "setting", "realtime", "ns/voice-smp", "fluid same", "ours/same",
-                 "ours/sustained");
-
-    const auto voiceSamples = seconds * rate * numNotes;
-    const auto report = [&] (const InstrumentRow& row, const char* setting, float drift, int wheel) {
-        if (only.isNotEmpty() && only != "table" && only != row.name)
-            return;
-        const auto program = closestProgram (row.id);
-        std::vector<Player> players { ourPlayer ({ row.id, drift, wheel }) };
-#if KESTRUNE_BENCH_WITH_FLUIDSYNTH
-        if (program >= 0 && fluid.isLoaded() && sustainedFluid.isLoaded())
-        {
-            players.push_back ({ [&, program, wheel] { fluid.start (program, wheel); }, [&] (int blocks) { fluid.render (blocks); } });
-            players.push_back ({ [&, wheel] { sustainedFluid.start (sustainedProgram, wheel); },
-                                 [&] (int blocks) { sustainedFluid.render (blocks); } });
-        }
-#endif
-        const auto times = renderSideBySide (players, seconds);
-        const auto ours = times[0];
-
-        std::printf ("%-9s %-20s %8.1fx %13.2f", row.name, setting, seconds / ours, ours * 1.0e9 / voiceSamples);
-        if (times.size() == 3)
-            std::printf (" %11.1fx %10.2fx %14.2fx", seconds / times[1], times[1] / ours, times[2] / ours);
-        else if (program >= 0)
-            std::printf (" %12s %11s %15s", "n/a", "n/a", "n/a");
-        std::printf ("\n");
-        std::fflush (stdout);
-    };
-
-    for (const auto& row : instrumentTable)
-        if (row.kind == InstrumentKind::sampled)
-            report (row, "drift 0, wheel 0", 0.0f, 0);
-    for (const auto& row : instrumentTable)
-        report (row, "drift 25, wheel 64", 25.0f, 64);
-
-    if (only.isEmpty())
+    if (only == "path")
     {
-        blockSizeSweep (seconds / 6.0);
-        timeBreakdown (seconds / 6.0);
+        const auto index = juce::jlimit (0, (int) std::size (paths) - 1, argc > 5 ? std::atoi (argv[5]) : 0);
+        renderEngine (paths[index], seconds, defaultBlock);
+        return 0;
     }
+
+    std::printf ("44100 Hz, block %d, %d held notes; voice pass on %s; fluidsynth: %s, program %d\n\n", defaultBlock, numNotes,
+                 instructions::name (engineSet), soundFont.toRawUTF8(), sustainedProgram);
+    if (only.isEmpty() || only == "stages")
+        stageTable (seconds / 6.0);
+    if (only.isEmpty() || only == "engine")
+        engineTable (seconds, soundFont);
+    if (only.isEmpty() || only == "blocks")
+        blockTable (seconds / 6.0);
     return 0;
 }

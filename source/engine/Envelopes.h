@@ -12,18 +12,18 @@ namespace envelopes
 // Runs the envelopes of a group's four voices (v points at the first) over the next n samples into
 // `levels`, and sets `rendered` for each lane that is on: all n, or fewer when its release ends (the
 // voice is freed on that sample, counted but silent).
-inline void advance (Voice* v, const int* on, const BlockValues& b, float (*levels)[laneWidth],
+inline void advance (Voice* voices, const int* on, const BlockValues& block, float (*levels)[laneWidth],
                               int* rendered, int n) noexcept
 {
     using namespace lanes;
 
     int releasingLanes[laneWidth];
     for (int l = 0; l < laneWidth; ++l)
-        releasingLanes[l] = v[l].releasing ? -1 : 0;
+        releasingLanes[l] = voices[l].releasing ? -1 : 0;
     const auto releasing = load (releasingLanes);
 
-    auto level = gather (v, &Voice::level);
-    auto sustained = b.attackStep >= 0.0f;
+    auto level = gather (voices, &Voice::level);
+    auto sustained = block.attackStep >= 0.0f;
     for (int l = 0; l < laneWidth; ++l)
         sustained = sustained && (on[l] == 0 || (releasingLanes[l] == 0 && juce::exactlyEqual (level[l], 1.0f)));
 
@@ -38,7 +38,7 @@ inline void advance (Voice* v, const int* on, const BlockValues& b, float (*leve
         // Each lane steps by its own amount (taking away the release step is adding its negation); a
         // rising one stops at full level, a falling one goes on below zero, its voice ending on the
         // first sample at or below it.
-        const auto step = releasing ? Floats {} - b.releaseStep : Floats {} + b.attackStep;
+        const auto step = releasing ? Floats {} - block.releaseStep : Floats {} + block.attackStep;
         for (int s = 0; s < n; ++s)
         {
             const auto next = level + step;
@@ -60,14 +60,14 @@ inline void advance (Voice* v, const int* on, const BlockValues& b, float (*leve
             {
                 if (levels[s][l] <= 0.0f)
                 {
-                    v[l].active = false;
+                    voices[l].active = false;
                     rendered[l] = s;
                     level[l] = levels[s][l];
                     break;
                 }
             }
         }
-        v[l].level = level[l];
+        voices[l].level = level[l];
     }
 }
 } // namespace envelopes

@@ -46,8 +46,10 @@ inline Floats toFloats (const DoubleLanes& v) noexcept
 }
 
 // Whether any lane of a mask is set.
-inline bool anyLane (const Ints& mask) noexcept
+template <typename Mask>
+bool anyLane (const Mask& mask) noexcept
 {
+    static_assert (sizeof (Mask) == 16, "a mask of one four-wide value");
     std::uint64_t halves[2];
     std::memcpy (halves, &mask, sizeof halves);
     return (halves[0] | halves[1]) != 0;
@@ -67,22 +69,22 @@ inline Floats advancePhase (Floats phase, const Floats& step) noexcept
 
 // One lane per voice of the group, read from a field of each.
 template <typename Field>
-Floats gather (const Voice* v, Field field) noexcept
+Floats gather (const Voice* voices, Field field) noexcept
 {
-    return Floats { (float) (v[0].*field), (float) (v[1].*field), (float) (v[2].*field), (float) (v[3].*field) };
+    return Floats { (float) (voices[0].*field), (float) (voices[1].*field), (float) (voices[2].*field), (float) (voices[3].*field) };
 }
 
-inline DoubleLanes gatherDoubles (const Voice* v, double Voice::*field) noexcept
+inline DoubleLanes gatherDoubles (const Voice* voices, double Voice::*field) noexcept
 {
-    return { Doubles { v[0].*field, v[1].*field }, Doubles { v[2].*field, v[3].*field } };
+    return { Doubles { voices[0].*field, voices[1].*field }, Doubles { voices[2].*field, voices[3].*field } };
 }
 
 // The same from a field of one kind's render state.
 template <typename State, typename Field>
-Floats gather (const Voice* v, State Voice::*state, Field State::*field) noexcept
+Floats gather (const Voice* voices, State Voice::*state, Field State::*field) noexcept
 {
-    return Floats { (float) ((v[0].*state).*field), (float) ((v[1].*state).*field),
-                    (float) ((v[2].*state).*field), (float) ((v[3].*state).*field) };
+    return Floats { (float) ((voices[0].*state).*field), (float) ((voices[1].*state).*field),
+                    (float) ((voices[2].*state).*field), (float) ((voices[3].*state).*field) };
 }
 
 // The whole cycles of phases x from 0 up to 2^52: adding and taking away 2^52 rounds x to the nearest

@@ -16,7 +16,7 @@ using LaneDoubles = double[renderChunk][laneWidth];
 // The drift's two sines: the voice's own rate and a partner at 0.7 times it.
 struct DriftWork
 {
-    LaneFloats partnerArgument, partnerSine, argument, sine;
+    LaneFloats partnerSine, sine;
 };
 
 // CHANT's vibrato and its damped ramp pulse.

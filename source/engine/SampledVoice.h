@@ -9,30 +9,30 @@ namespace sampled
 {
 // Caches the zone's frames and loop points in the voice. The loop is the last 30 % of the
 // recording; the crossfade at its end lasts 100 ms of host time, at most half the loop.
-inline void attachZone (SampledState& v, const SampleZone* zone, double hostRate) noexcept
+inline void attachZone (SampledState& state, const SampleZone* zone, double hostRate) noexcept
 {
-    v.zone = zone;
+    state.zone = zone;
     if (zone == nullptr)
     {
-        v.frames = nullptr;
-        v.length = v.loopStart = v.crossfadeLength = 0;
+        state.frames = nullptr;
+        state.length = state.loopStart = state.crossfadeLength = 0;
         return;
     }
 
-    v.frames = zone->buffer.getReadPointer (0);
-    v.length = zone->buffer.getNumSamples();
-    v.loopStart = (v.length * 7) / 10;
-    v.crossfadeLength = juce::jmin ((int) (hostRate * 0.1), (v.length - v.loopStart) / 2);
+    state.frames = zone->buffer.getReadPointer (0);
+    state.length = zone->buffer.getNumSamples();
+    state.loopStart = (state.length * 7) / 10;
+    state.crossfadeLength = juce::jmin ((int) (hostRate * 0.1), (state.length - state.loopStart) / 2);
 }
 
-// The next n samples of the group's four voices (v points at the first) into w.out, at the pitch
-// factors in w.pitch; lane l renders rendered[l] samples, and a lane with none reads silence. Each
+// The next n samples of the group's four voices (v points at the first) into group.out, at the pitch
+// factors in group.pitch; lane l renders rendered[l] samples, and a lane with none reads silence. Each
 // sample is a linear interpolation at the read position, then the advance by the voice's speed, which
 // the ornament glide moves sample by sample. The read comes first, so a note's first output is frame
 // 0 exactly. The loop is seamless: over the last crossfadeLength frames the read blends into the same
 // position one loop length earlier, so the last blended sample runs straight on into frame loopStart,
 // and passing the end steps back by exactly one loop length, fraction and all.
-inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) noexcept
+inline void renderSampled (Voice* voices, const int* rendered, VoiceGroup& group, int n) noexcept
 {
     using namespace lanes;
 
@@ -45,7 +45,7 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
 
     for (int l = 0; l < laneWidth; ++l)
     {
-        const auto& voice = v[l];
+        const auto& voice = voices[l];
         const auto on = rendered[l] > 0;
         data[l] = on ? voice.sampled.frames : silence;
         length[l] = on ? voice.sampled.length : 1;
@@ -61,15 +61,15 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
     {
         for (int l = 0; l < laneWidth; ++l)
         {
-            auto& voice = v[l];
+            auto& voice = voices[l];
             int s = 0;
             for (; s < rendered[l] && voice.gliding; ++s)
             {
                 expression::advanceGlide (voice);
-                w.increment[s][l] = voice.sampled.currentIncrement;
+                group.increment[s][l] = voice.sampled.currentIncrement;
             }
             for (; s < n; ++s)
-                w.increment[s][l] = rendered[l] > 0 ? voice.sampled.currentIncrement : 0.0;
+                group.increment[s][l] = rendered[l] > 0 ? voice.sampled.currentIncrement : 0.0;
         }
     }
     const DoubleLanes speed { Doubles { increment[0], increment[1] }, Doubles { increment[2], increment[3] } };
@@ -86,7 +86,7 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
     {
         // A whole read position never reaches the length unless the position itself does.
         const Longs beyond = (p.low >= lengthLow) | (p.high >= lengthHigh);
-        if ((beyond[0] | beyond[1]) != 0)
+        if (anyLane (beyond))
         {
             double at[laneWidth] = { p.low[0], p.low[1], p.high[0], p.high[1] };
             for (int l = 0; l < laneWidth; ++l)
@@ -106,7 +106,7 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
         const auto remaining = lengths - pos;
         const auto partnerAt = pos - loopLengths;
         const Ints blending = (remaining < crossfades) & (partnerAt >= 0);
-        if ((blending[0] | blending[1] | blending[2] | blending[3]) != 0)
+        if (anyLane (blending))
         {
             Floats partner {};
             for (int l = 0; l < laneWidth; ++l)
@@ -117,9 +117,9 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
             y = blending ? wet * y + (1.0f - wet) * partner : y;
         }
 
-        store (w.out[s], y);
-        const auto pitch = loadDoubles (w.pitch[s]);
-        const auto at = gliding ? loadDoubles (w.increment[s]) : speed;
+        store (group.out[s], y);
+        const auto pitch = loadDoubles (group.pitch[s]);
+        const auto at = gliding ? loadDoubles (group.increment[s]) : speed;
         p.low += pitch.low * at.low;
         p.high += pitch.high * at.high;
     }
@@ -127,6 +127,6 @@ inline void renderSampled (Voice* v, const int* rendered, VoiceGroup& w, int n) 
     const double positions[laneWidth] = { p.low[0], p.low[1], p.high[0], p.high[1] };
     for (int l = 0; l < laneWidth; ++l)
         if (rendered[l] > 0)
-            v[l].sampled.readPosition = positions[l];
+            voices[l].sampled.readPosition = positions[l];
 }
 } // namespace sampled

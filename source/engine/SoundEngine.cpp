@@ -20,6 +20,44 @@ bool startsNote (const juce::MidiBuffer& midi) noexcept
 }
 } // namespace
 
+// The voice pass compiled for each instruction set: everything it calls is compiled into it.
+struct Engine::CompiledPasses
+{
+    static void portable (Engine& e, int n) noexcept { e.voicePass (n); }
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    __attribute__ ((target ("arch=x86-64-v3"), flatten)) static void avx2 (Engine& e, int n) noexcept { e.voicePass (n); }
+    __attribute__ ((target ("arch=x86-64-v4"), flatten)) static void avx512 (Engine& e, int n) noexcept { e.voicePass (n); }
+#else
+    static void avx2 (Engine& e, int n) noexcept { e.voicePass (n); }
+    static void avx512 (Engine& e, int n) noexcept { e.voicePass (n); }
+#endif
+};
+
+Engine::Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay)
+{
+    useInstructions (instructions::fastest());
+    updateRateConstants();
+}
+
+void Engine::useInstructions (InstructionSet set) noexcept
+{
+    if (! instructions::isAvailable (set))
+        return;
+
+    instructionSet = set;
+    switch (set)
+    {
+        case InstructionSet::portable: compiledPass = CompiledPasses::portable; break;
+        case InstructionSet::avx2:     compiledPass = CompiledPasses::avx2; break;
+        case InstructionSet::avx512:   compiledPass = CompiledPasses::avx512; break;
+    }
+}
+
+void Engine::renderVoices (int n) noexcept
+{
+    compiledPass (*this, n);
+}
+
 void Engine::prepare (double sampleRate, int /*maximumBlockSize*/)
 {
     // A host that reports no usable rate keeps the previous one rather than dividing by it.
@@ -268,11 +306,11 @@ Voice& chooseVoice (Voice (&voices)[numVoices]) noexcept
 
 // A synthesised voice's pitch comes from its key's tuning alone, and the glide moves only the read speed of a
 // recording; yet the glide runs its course over the samples each voice of the group renders.
-void runGlides (Voice* v, const int* rendered) noexcept
+void runGlides (Voice* voices, const int* rendered) noexcept
 {
     for (int l = 0; l < laneWidth; ++l)
-        for (int s = 0; s < rendered[l] && v[l].gliding; ++s)
-            expression::advanceGlide (v[l]);
+        for (int s = 0; s < rendered[l] && voices[l].gliding; ++s)
+            expression::advanceGlide (voices[l]);
 }
 } // namespace
 
@@ -420,12 +458,11 @@ void Engine::releaseAllVoices() noexcept
 // started it. A voice without a zone under a sampled instrument is frozen: counted, but neither
 // rendered nor ended. Voices are added to the mix in order, each sample's sum the same as a voice
 // at a time would give.
-void Engine::renderVoices (int n) noexcept
+void Engine::voicePass (int n) noexcept
 {
     jassert (n <= RenderScratch::chunk);
-    auto& w = scratch;
-    std::fill (w.mix, w.mix + n, 0.0f);
-    std::fill (w.count, w.count + n, 0);
+    std::fill (scratch.mix, scratch.mix + n, 0.0f);
+    std::fill (scratch.count, scratch.count + n, 0);
 
     const auto kind = kindOf (activeInstrument);
     int on[numVoices] = {};
@@ -433,23 +470,23 @@ void Engine::renderVoices (int n) noexcept
 
     for (int i = 0; i < numVoices; ++i)
     {
-        const auto& v = voices[i];
-        if (! v.active)
+        const auto& voice = voices[i];
+        if (! voice.active)
             continue;
 
-        if (v.sampled.zone == nullptr && kind == InstrumentKind::sampled)
+        if (voice.sampled.zone == nullptr && kind == InstrumentKind::sampled)
         {
             for (int s = 0; s < n; ++s)
-                ++w.count[s];
+                ++scratch.count[s];
             continue;
         }
         on[i] = 1;
     }
 
-    const auto anyOn = [&on] (int g) { return (on[4 * g] | on[4 * g + 1] | on[4 * g + 2] | on[4 * g + 3]) != 0; };
+    const auto anyOn = [&on] (int g) { return lanes::anyLane (lanes::load (&on[g * laneWidth])); };
     for (int g = 0; g < numGroups; ++g)
         if (anyOn (g))
-            envelopes::advance (&voices[g * laneWidth], &on[g * laneWidth], block, w.levels[g], &rendered[g * laneWidth], n);
+            envelopes::advance (&voices[g * laneWidth], &on[g * laneWidth], block, scratch.levels[g], &rendered[g * laneWidth], n);
 
     for (int i = 0; i < numVoices; ++i)
     {
@@ -457,51 +494,49 @@ void Engine::renderVoices (int n) noexcept
             continue;
         const auto met = voices[i].active ? n : rendered[i] + 1;
         for (int s = 0; s < met; ++s)
-            ++w.count[s];
+            ++scratch.count[s];
         on[i] = rendered[i] > 0 ? 1 : 0;
     }
 
     if (kind == InstrumentKind::chant)
-        noise::draw (random, rendered, n, w.noise);
+        noise::draw (random, rendered, n, scratch.noise);
 
-    auto& group = w.group;
+    auto& group = scratch.group;
     for (int g = 0; g < numGroups; ++g)
     {
         if (! anyOn (g))
             continue;
 
-        auto* v = &voices[g * laneWidth];
+        auto* groupVoices = &voices[g * laneWidth];
         const auto* groupOn = &on[g * laneWidth];
-        const auto* m = &rendered[g * laneWidth];
+        const auto* groupRendered = &rendered[g * laneWidth];
 
-        expression::pitchOffsets (v, groupOn, block, modWheel, group, n);
+        expression::pitchOffsets (groupVoices, groupOn, block, modWheel, group, n);
 
         switch (kind)
         {
             case InstrumentKind::sampled:
-                sampled::renderSampled (v, m, group, n);
+                sampled::renderSampled (groupVoices, groupRendered, group, n);
                 break;
             case InstrumentKind::chant:
-                runGlides (v, m);
-                synth::renderChant (v, groupOn, block, w.noise[g], group, n);
+                runGlides (groupVoices, groupRendered);
+                synth::renderChant (groupVoices, groupOn, block, scratch.noise[g], group, n);
                 break;
             case InstrumentKind::rhodes:
-                runGlides (v, m);
-                synth::renderRhodes (v, groupOn, block, group, n);
+                runGlides (groupVoices, groupRendered);
+                synth::renderRhodes (groupVoices, groupOn, block, group, n);
                 break;
         }
-        expression::applyTremolo (v, groupOn, block, group, n);
+        expression::applyTremolo (groupVoices, groupOn, block, group, n);
 
         // Each sample's sum takes the group's voices in order, one after another, as a voice at a time
-        // would; the products come four at once.
-        const auto velocity = lanes::gather (v, &Voice::velocity);
-        for (int s = 0; s < n; ++s)
+        // would; a voice adds to the samples it rendered and leaves the rest as they are.
+        const auto& levels = scratch.levels[g];
+        for (int l = 0; l < laneWidth; ++l)
         {
-            const auto product = lanes::load (group.out[s]) * lanes::load (w.levels[g][s]) * velocity;
-            auto sum = w.mix[s];
-            for (int l = 0; l < laneWidth; ++l)
-                sum = s < m[l] ? sum + product[l] : sum;
-            w.mix[s] = sum;
+            const auto velocity = groupVoices[l].velocity;
+            for (int s = 0; s < groupRendered[l]; ++s)
+                scratch.mix[s] = scratch.mix[s] + group.out[s][l] * levels[s][l] * velocity;
         }
     }
 }

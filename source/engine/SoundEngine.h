@@ -3,6 +3,7 @@
 #include "engine/BlockValues.h"
 #include "engine/Drone.h"
 #include "engine/EngineParameters.h"
+#include "engine/InstructionSet.h"
 #include "engine/OutputStage.h"
 #include "engine/RenderScratch.h"
 #include "engine/StereoReverb.h"
@@ -25,7 +26,7 @@
 class Engine
 {
 public:
-    explicit Engine (const SampleBank& bankToPlay) noexcept : bank (&bankToPlay) { updateRateConstants(); }
+    explicit Engine (const SampleBank& bankToPlay) noexcept;
 
     // Sets the host rate and silences everything; the block size is not needed. A rate that is not
     // a positive number keeps the previous one.
@@ -79,6 +80,11 @@ public:
     static constexpr float silenceThreshold = 1.5848932e-5f;   // -96 dBFS
     bool isIdle() const noexcept { return idle; }
 
+    // The instructions the voice pass runs on: the fastest the processor has, unless chosen here (a
+    // set the processor lacks leaves the choice as it was). Every set renders the same samples.
+    void useInstructions (InstructionSet) noexcept;
+    InstructionSet instructionsInUse() const noexcept { return instructionSet; }
+
     // How many of the voices sound (held, releasing, or frozen under an instrument they have no zone
     // for), and a copy of one voice's state, `index` in [0, numVoices).
     int soundingVoices() const noexcept;
@@ -111,8 +117,12 @@ private:
     void wake() noexcept;
     void followSilence (const juce::AudioBuffer<float>&) noexcept;
 
-    // Up to one chunk of the voices' sum into scratch.mix and the number of voices met into scratch.count.
+    // Up to one chunk of the voices' sum into scratch.mix and the number of voices met into scratch.count,
+    // through the voice pass compiled for the instructions in use.
     void renderVoices (int numSamples) noexcept;
+    void voicePass (int numSamples) noexcept;
+    struct CompiledPasses;
+    friend struct CompiledPasses;
 
     // Only the audio thread touches the state.
     const SampleBank* bank;
@@ -132,6 +142,9 @@ private:
     tuning::Table tuning = tuning::defaultTable();
     bool tuningChanged = false;   // by a MIDI tuning message in this block, to publish at its end
     TuningHandover tuningHandover;
+
+    InstructionSet instructionSet = InstructionSet::portable;
+    void (*compiledPass) (Engine&, int) noexcept = nullptr;
 
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold

@@ -3,7 +3,7 @@
 #include "engine/Expression.h"
 
 // The two synthesised instruments. Their pitch comes from the note's tuned frequency, moved by the voice's
-// drift and trill in w.pitch; each renders the voice's next n samples into w.out.
+// drift and trill in group.pitch; each renders the voice's next n samples into group.out.
 namespace synth
 {
 using expression::twoPi;
@@ -33,28 +33,28 @@ inline float formantCosine (float frequency, float sampleRate) noexcept
 
 // A sung vowel: a damped ramp pulse with a little noise through three formant stages, each adding
 // a low-passed copy of the excitation, with a vibrato whose rate grows with the drift phase. Renders
-// the next n samples of the group's four voices (v points at the first) into w.out, from their noise
+// the next n samples of the group's four voices (v points at the first) into group.out, from their noise
 // draws; only lanes whose `on` is 1 keep their new state.
-inline void renderChant (Voice* v, const int* on, const BlockValues& b, const float (*noise)[laneWidth],
-                         VoiceGroup& w, int n) noexcept
+inline void renderChant (Voice* voices, const int* on, const BlockValues& block, const float (*noise)[laneWidth],
+                         VoiceGroup& group, int n) noexcept
 {
     using namespace lanes;
-    auto& work = w.stage.chant;
+    auto& work = group.stage.chant;
 
     for (int s = 0; s < n; ++s)
     {
-        const auto d = loadDoubles (w.driftPhase[s]);
-        store (work.vibratoArgument[s], sineArguments ({ ((d.low * 0.1 + 5.5) * d.low) * 0.1, ((d.high * 0.1 + 5.5) * d.high) * 0.1 }));
+        const auto drift = loadDoubles (group.driftPhase[s]);
+        store (work.vibratoArgument[s], sineArguments ({ ((drift.low * 0.1 + 5.5) * drift.low) * 0.1, ((drift.high * 0.1 + 5.5) * drift.high) * 0.1 }));
     }
     fastmath::sines (&work.vibratoArgument[0][0], &work.vibratoSine[0][0], n * laneWidth);
 
-    const auto baseFrequency = gather (v, &Voice::baseFrequency);
-    auto pulsePhase = gather (v, &Voice::chant, &ChantState::pulsePhase);
+    const auto baseFrequency = gather (voices, &Voice::baseFrequency);
+    auto pulsePhase = gather (voices, &Voice::chant, &ChantState::pulsePhase);
     for (int s = 0; s < n; ++s)
     {
-        auto f = baseFrequency * toFloats (loadDoubles (w.pitch[s]));
-        f = f * (load (work.vibratoSine[s]) * b.vibratoDepth + 1.0f);
-        pulsePhase = advancePhase (pulsePhase, f / b.sampleRate);
+        auto frequency = baseFrequency * toFloats (loadDoubles (group.pitch[s]));
+        frequency = frequency * (load (work.vibratoSine[s]) * block.vibratoDepth + 1.0f);
+        pulsePhase = advancePhase (pulsePhase, frequency / block.sampleRate);
         store (work.pulsePhase[s], pulsePhase);
     }
 
@@ -68,29 +68,29 @@ inline void renderChant (Voice* v, const int* on, const BlockValues& b, const fl
     for (int k = 0; k < 3; ++k)
         for (int l = 0; l < laneWidth; ++l)
         {
-            cosine[k][l] = b.formantCosine[v[l].chant.formantSet][k];
-            state[k][l] = v[l].chant.formantState[k];
+            cosine[k][l] = block.formantCosine[voices[l].chant.formantSet][k];
+            state[k][l] = voices[l].chant.formantState[k];
         }
 
     for (int s = 0; s < n; ++s)
     {
         const auto x = (load (noise[s]) * 2.0f - 1.0f) * 0.03f + load (work.pulse[s]);
-        state[0] = b.formantPole[0] * state[0] + b.formantGain[0] * x;
-        state[1] = b.formantPole[1] * state[1] + b.formantGain[1] * x;
-        state[2] = b.formantPole[2] * state[2] + b.formantGain[2] * x;
+        state[0] = block.formantPole[0] * state[0] + block.formantGain[0] * x;
+        state[1] = block.formantPole[1] * state[1] + block.formantGain[1] * x;
+        state[2] = block.formantPole[2] * state[2] + block.formantGain[2] * x;
         const auto o0 = cosine[0] * state[0] + x;
         const auto o1 = cosine[1] * state[1] + x;
         const auto o2 = cosine[2] * state[2] + x;
-        store (w.out[s], (o0 * 0.5f + o1 * 0.3f + o2 * 0.2f) * 0.7f);
+        store (group.out[s], (o0 * 0.5f + o1 * 0.3f + o2 * 0.2f) * 0.7f);
     }
 
     for (int l = 0; l < laneWidth; ++l)
     {
         if (on[l] == 0)
             continue;
-        v[l].chant.pulsePhase = pulsePhase[l];
+        voices[l].chant.pulsePhase = pulsePhase[l];
         for (int k = 0; k < 3; ++k)
-            v[l].chant.formantState[k] = state[k][l];
+            voices[l].chant.formantState[k] = state[k][l];
     }
 }
 
@@ -117,17 +117,17 @@ inline void operatorSines (const float* phase, float harmonic, float* fundamenta
 
 // An electric piano: a carrier phase-modulated by a sine with a seventh harmonic, the depth set by
 // velocity and decaying after the attack. Renders the next n samples of the group's four voices into
-// w.out; only lanes whose `on` is 1 keep their new state.
-inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGroup& w, int n) noexcept
+// group.out; only lanes whose `on` is 1 keep their new state.
+inline void renderRhodes (Voice* voices, const int* on, const BlockValues& block, VoiceGroup& group, int n) noexcept
 {
     using namespace lanes;
-    auto& work = w.stage.rhodes;
+    auto& work = group.stage.rhodes;
 
-    auto envelope = gather (v, &Voice::rhodes, &RhodesState::modulatorEnvelope);
-    const auto decay = gather (v, &Voice::rhodes, &RhodesState::envelopeDecay);
-    const auto indexScale = gather (v, &Voice::rhodes, &RhodesState::indexScale);
-    const auto baseFrequency = gather (v, &Voice::baseFrequency);
-    auto modulatorPhase = gather (v, &Voice::rhodes, &RhodesState::modulatorPhase);
+    auto envelope = gather (voices, &Voice::rhodes, &RhodesState::modulatorEnvelope);
+    const auto decay = gather (voices, &Voice::rhodes, &RhodesState::envelopeDecay);
+    const auto indexScale = gather (voices, &Voice::rhodes, &RhodesState::indexScale);
+    const auto baseFrequency = gather (voices, &Voice::baseFrequency);
+    auto modulatorPhase = gather (voices, &Voice::rhodes, &RhodesState::modulatorPhase);
     for (int s = 0; s < n; ++s)
     {
         envelope = decay * envelope;
@@ -136,7 +136,7 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
             envelope = floored ? Floats {} + 0.001f : envelope;
         store (work.index[s], indexScale * envelope);
 
-        const auto step = (baseFrequency * toFloats (loadDoubles (w.pitch[s]))) / b.sampleRate;
+        const auto step = (baseFrequency * toFloats (loadDoubles (group.pitch[s]))) / block.sampleRate;
         store (work.step[s], step);
         modulatorPhase = advancePhase (modulatorPhase, step);
         store (work.modulatorPhase[s], modulatorPhase);
@@ -148,7 +148,7 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
 
     // Strong modulation can push the carrier backwards. Its whole cycles come off by truncation,
     // which is its floor there (it is at least 1); from 2^23 up a float has no fraction left to keep.
-    auto carrierPhase = gather (v, &Voice::rhodes, &RhodesState::carrierPhase);
+    auto carrierPhase = gather (voices, &Voice::rhodes, &RhodesState::carrierPhase);
     for (int s = 0; s < n; ++s)
     {
         const auto step = load (work.step[s]);
@@ -169,7 +169,7 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
 
     const auto* carrier = &work.carrierSine[0][0];
     const auto* octave = &work.octaveSine[0][0];
-    auto* out = &w.out[0][0];
+    auto* out = &group.out[0][0];
     for (int i = 0; i < count; ++i)
         out[i] = (carrier[i] + octave[i] * 0.08f) * 0.7f;
 
@@ -177,9 +177,9 @@ inline void renderRhodes (Voice* v, const int* on, const BlockValues& b, VoiceGr
     {
         if (on[l] == 0)
             continue;
-        v[l].rhodes.modulatorEnvelope = envelope[l];
-        v[l].rhodes.modulatorPhase = modulatorPhase[l];
-        v[l].rhodes.carrierPhase = carrierPhase[l];
+        voices[l].rhodes.modulatorEnvelope = envelope[l];
+        voices[l].rhodes.modulatorPhase = modulatorPhase[l];
+        voices[l].rhodes.carrierPhase = carrierPhase[l];
     }
 }
 } // namespace synth
