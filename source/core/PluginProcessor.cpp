@@ -69,13 +69,13 @@ juce::MidiBuffer KestruneProcessor::makeKeyboardMidi()
 juce::MidiBuffer KestruneProcessor::makeCycleMergeMidi()
 {
     juce::MidiBuffer midi;
-    midi.ensureSize ((size_t) (maxMergedHostEvents + kestrune::CycleMidi::capacity) * bytesPerEvent);
+    midi.ensureSize (hostEventRoom + (size_t) kestrune::CycleMidi::capacity * (eventHeaderBytes + 3));
     return midi;
 }
 
-// The device cycle's events for this block's stretch go in among the host's, each at its frame;
-// without any (every plug-in format) the host's buffer goes on untouched. A host flood larger than
-// the reserved room plays alone, and this block's cycle events are lost.
+// The device cycle's events for this block's stretch go in among the host's (its tuning messages
+// kept), each at its frame; without any (every plug-in format) the host's buffer goes on untouched.
+// A host flood larger than the reserved room plays alone, and this block's cycle events are lost.
 const juce::MidiBuffer& KestruneProcessor::mergeCycleMidi (const juce::MidiBuffer& midi, int numSamples)
 {
     auto* cycle = cycleMidi.load();
@@ -88,11 +88,12 @@ const juce::MidiBuffer& KestruneProcessor::mergeCycleMidi (const juce::MidiBuffe
     if (block.begin == block.end)
         return midi;
 
-    int hostEvents = 0;
+    size_t hostBytes = 0;
     for (const auto event : midi)
-        hostEvents += Engine::actsOn (event) ? 1 : 0;
+        if (Engine::actsOn (event) || Engine::isTuningMessage (event))
+            hostBytes += eventHeaderBytes + (size_t) event.numBytes;
 
-    if (hostEvents > maxMergedHostEvents)
+    if (hostBytes > hostEventRoom)
         return midi;
 
     cycleMergeMidi.clear();
@@ -105,11 +106,11 @@ const juce::MidiBuffer& KestruneProcessor::mergeCycleMidi (const juce::MidiBuffe
 
     for (const auto event : midi)
     {
-        if (! Engine::actsOn (event))
+        if (! Engine::actsOn (event) && ! Engine::isTuningMessage (event))
             continue;
 
         appendCycleEventsBefore (event.samplePosition + 1);
-        kestrune::appendInOrder (cycleMergeMidi, event.samplePosition, event.data, 3);
+        kestrune::appendInOrder (cycleMergeMidi, event.samplePosition, event.data, event.numBytes);
     }
 
     appendCycleEventsBefore (std::numeric_limits<int>::max());
