@@ -15,7 +15,6 @@
 
 #include "core/ParameterTable.h"
 #include "engine/SoundEngine.h"
-#include "../../tests/EngineProbe.h"
 #include "Measure.h"
 
 #include <algorithm>
@@ -95,20 +94,25 @@ double renderEngine (const Setting& setting, double seconds, int blockSize = def
     return bench::threadSeconds() - start;
 }
 
-// CPU seconds the voice pass alone takes over the same notes and samples.
-double renderVoicesOnly (const Setting& setting, double seconds, int blockSize = defaultBlock)
+// CPU seconds the output stage alone takes over as many samples, fed a sum of 16 voices at the
+// default settings' drive. An engine writing into no channel runs the voices and this stage alone, so
+// the difference is the voice pass.
+double renderOutputStageOnly (double seconds, int blockSize = defaultBlock)
 {
-    EngineParameters parameters;
-    auto engine = startEngine (setting, parameters, blockSize);
-    juce::AudioBuffer<float> none (2, 0);
-    engine->process (none, heldNotes (setting.modWheel), parameters, true);
+    BlockValues values;
+    values.drive = kestrune::defaultParameters().volume / 100.0f * 1.3f;
+    OutputStage stage;
+    std::vector<float> out ((size_t) blockSize);
 
     const auto blocks = (int) (seconds * rate / blockSize);
     const auto start = bench::threadSeconds();
     for (int b = 0; b < blocks; ++b)
-        for (int done = 0; done < blockSize; done += RenderScratch::chunk)
-            EngineProbe::renderVoices (*engine, juce::jmin (RenderScratch::chunk, blockSize - done));
-    return bench::threadSeconds() - start;
+        for (int s = 0; s < blockSize; ++s)
+            out[(size_t) s] = stage.sample ((float) ((s & 63) - 32) / 8.0f, numNotes, values);
+    const auto elapsed = bench::threadSeconds() - start;
+    static volatile float kept;   // keeps the loop's results alive
+    kept = out[0];
+    return elapsed;
 }
 
 // The least of three runs: the machine is shared, and other work only ever adds time.
@@ -147,8 +151,9 @@ void blockSizeSweep (double seconds)
     }
 }
 
-// Splits one block's time by difference: the voice pass alone, the dry engine (three channels, no
-// reverb), the same with the drone off, and the full stereo engine.
+// Splits one block's time by difference: the engine writing into no channel (the voice pass and the
+// output stage) less the output stage alone, the dry engine (three channels, no reverb), the same with
+// the drone off, and the full stereo engine.
 void timeBreakdown (double seconds)
 {
     struct Row { const char* name; Setting setting; const char* label; };
@@ -168,7 +173,8 @@ void timeBreakdown (double seconds)
             const auto whole = leastOfThree ([&] { return renderEngine (row.setting, seconds, size, 2); });
             const auto dry = leastOfThree ([&] { return renderEngine (row.setting, seconds, size, 3); });
             const auto dryNoDrone = row.setting.drone ? leastOfThree ([&] { return renderEngine (silentDrone, seconds, size, 3); }) : dry;
-            const auto voices = leastOfThree ([&] { return renderVoicesOnly (row.setting, seconds, size); });
+            const auto voicesAndStage = leastOfThree ([&] { return renderEngine (silentDrone, seconds, size, 0); });
+            const auto voices = voicesAndStage - leastOfThree ([&] { return renderOutputStageOnly (seconds, size); });
             const auto percent = [whole] (double t) { return 100.0 * juce::jmax (0.0, t) / whole; };
             std::printf ("%-9s %-19s %5d %8.1fx %7.1f%% %7.1f%% %7.1f%% %7.1f%%\n", row.name, row.label, size, seconds / whole,
                          percent (voices), percent (dry - dryNoDrone), percent (dryNoDrone - voices), percent (whole - dry));

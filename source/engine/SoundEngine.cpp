@@ -261,12 +261,20 @@ void runGlides (Voice* v, const int* rendered) noexcept
 }
 } // namespace
 
-double Engine::zoneIncrement (int note, const SampleZone* zone) const noexcept
+double Engine::zoneIncrement (int note, const SampleZone* zone, double hostRate) noexcept
 {
     if (zone == nullptr)
         return 1.0;
 
-    return std::pow (2.0, (double) (note - zone->rootNote) / 12.0) * (zone->sampleRate / currentSampleRate);
+    return std::pow (2.0, (double) (note - zone->rootNote) / 12.0) * (zone->sampleRate / hostRate);
+}
+
+int Engine::soundingVoices() const noexcept
+{
+    int n = 0;
+    for (const auto& v : voices)
+        n += v.active ? 1 : 0;
+    return n;
 }
 
 void Engine::noteOn (int note, float velocity) noexcept
@@ -282,7 +290,7 @@ void Engine::noteOn (int note, float velocity) noexcept
     auto& sampledState = v.sampled;
     sampledState.readPosition = 0.0;
     sampled::attachZone (sampledState, bank->findZone (activeInstrument, note), currentSampleRate);
-    sampledState.targetIncrement = zoneIncrement (note, sampledState.zone);
+    sampledState.targetIncrement = zoneIncrement (note, sampledState.zone, currentSampleRate);
 
     // The draws come in a fixed order for every instrument, so the shared sequence never depends on it.
     v.trillPhase = 0.0f;
@@ -307,10 +315,9 @@ void Engine::noteOn (int note, float velocity) noexcept
     if (lastNote >= 0 && block.ornamentAmount > 0.05f && lastNote != note)
     {
         v.gliding = true;
-        v.glideFromNote = lastNote;
         v.glideProgress = 0.0f;
         v.glideStep = block.glideStep;
-        sampledState.glideFromIncrement = zoneIncrement (lastNote, sampledState.zone);
+        sampledState.glideFromIncrement = zoneIncrement (lastNote, sampledState.zone, currentSampleRate);
         sampledState.currentIncrement = sampledState.glideFromIncrement;
     }
     else

@@ -60,15 +60,21 @@ public:
     static constexpr float silenceThreshold = 1.5848932e-5f;   // -96 dBFS
     bool isIdle() const noexcept { return idle; }
 
+    // How many of the voices sound (held, releasing, or frozen under an instrument they have no zone
+    // for), and a copy of one voice's state, `index` in [0, numVoices).
+    int soundingVoices() const noexcept;
+    Voice voice (int index) const noexcept { return voices[juce::jlimit (0, numVoices - 1, index)]; }
+
+    // Read speed, in recording frames per output sample, of `note` played through `zone` at the host
+    // rate; a voice without a zone reads nothing and keeps 1.
+    static double zoneIncrement (int note, const SampleZone* zone, double hostRate) noexcept;
+
 private:
     // The voice pool's operations, as the MIDI pass applies them.
     void noteOn (int note, float velocity) noexcept;
     void noteOff (int note) noexcept;
     void stopAllVoices() noexcept;
     void releaseAllVoices() noexcept;
-
-    // Read speed, in recording frames per output sample, of `note` played through `zone`.
-    double zoneIncrement (int note, const SampleZone* zone) const noexcept;
 
     void updateRateConstants() noexcept;
     void beginBlock (const EngineParameters&, bool editorAttended) noexcept;
@@ -99,6 +105,6 @@ private:
     bool idle = false;
     int quietSamples = 0;   // since a voice or the drone last sounded or the output last reached the threshold
 
-    // Tests look inside through this probe alone.
+    // Tests read what a listener cannot see directly through this probe alone, never writing.
     friend struct EngineProbe;
 };

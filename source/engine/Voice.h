@@ -46,7 +46,6 @@ struct Voice
     bool releasing = false;
 
     bool gliding = false;
-    int glideFromNote = -1;
     float glideProgress = 0.0f;
     float glideStep = 0.0f;
     double driftPhase = 0.0;          // cycles, never wrapped: double keeps it exact for hours

@@ -78,8 +78,6 @@ constexpr InstrumentKind kindOf (int instrument) noexcept
     return isInstrument (instrument) ? instrumentTable[instrument].kind : InstrumentKind::sampled;
 }
 
-constexpr bool isSynthesised (int instrument) noexcept { return kindOf (instrument) != InstrumentKind::sampled; }
-
 constexpr ZoneSetId zoneSetOf (int instrument) noexcept
 {
     return isInstrument (instrument) ? instrumentTable[instrument].zoneSet : bagpipesZones;

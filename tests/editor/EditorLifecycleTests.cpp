@@ -1,4 +1,3 @@
-#include "EngineProbe.h"
 #include "EditorTestSupport.h"
 
 #include <thread>
@@ -11,9 +10,12 @@ namespace
 {
     bool anyVoicePlays (const KestruneProcessor& p, int note)
     {
-        for (const auto& v : EngineProbe::voices (p.getEngine()))
+        for (int i = 0; i < numVoices; ++i)
+        {
+            const auto v = p.getEngine().voice (i);
             if (v.active && ! v.releasing && v.note == note)
                 return true;
+        }
         return false;
     }
 

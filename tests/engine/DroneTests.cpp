@@ -30,9 +30,9 @@ TEST (Drone, AtTheRecordingsOwnRateLoopsOverTheLowDroneFrameByFrame)
     }
 
     render (*p, lenLow - 5);
-    EXPECT_EQ (EngineProbe::drone (*p).position, (double) (lenLow - 1));
+    EXPECT_EQ (EngineProbe::dronePosition (*p), (double) (lenLow - 1));
     render (*p, 1);
-    EXPECT_EQ (EngineProbe::drone (*p).position, 0.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 0.0);
 }
 
 TEST (Drone, PositionAdvancesOnlyWhileItSounds)
@@ -42,26 +42,26 @@ TEST (Drone, PositionAdvancesOnlyWhileItSounds)
     setParameter (*p, Parameter::droneVol, 0.0f);
     for (auto y : dryOutput (*p, 300))
         EXPECT_EQ (y, 0.0f);
-    EXPECT_EQ (EngineProbe::drone (*p).position, 300.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 300.0);
 
     // Off, or on another instrument: silent and frozen from the first sample of that block.
     setParameter (*p, Parameter::droneVol, 100.0f);
     setParameter (*p, Parameter::instrument, (float) horn);
     for (auto y : dryOutput (*p, 300))
         EXPECT_EQ (y, 0.0f);
-    EXPECT_EQ (EngineProbe::drone (*p).position, 300.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 300.0);
 
     setParameter (*p, Parameter::instrument, (float) bagpipes);
     setParameter (*p, Parameter::droneOn, 0.0f);
     render (*p, 300);
-    EXPECT_EQ (EngineProbe::drone (*p).position, 300.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 300.0);
 
     // On again it resumes; prepare restarts it; 120/123 leave it alone.
     setParameter (*p, Parameter::droneOn, 1.0f);
     render (*p, 100, midiOf ({ cc (120, 0) }));
-    EXPECT_EQ (EngineProbe::drone (*p).position, 400.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 400.0);
     p->prepare (48000.0, 256);
-    EXPECT_EQ (EngineProbe::drone (*p).position, 0.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 0.0);
 }
 
 TEST (Drone, SilentWhenARecordingIsMissing)
@@ -70,5 +70,5 @@ TEST (Drone, SilentWhenARecordingIsMissing)
     p->samples.droneHigh.loaded = false;
     for (auto y : dryOutput (*p, 100))
         EXPECT_EQ (y, 0.0f);
-    EXPECT_EQ (EngineProbe::drone (*p).position, 0.0);
+    EXPECT_EQ (EngineProbe::dronePosition (*p), 0.0);
 }

@@ -6,6 +6,7 @@
 #include "core/ParameterTable.h"
 #include "engine/SoundEngine.h"
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -121,24 +122,30 @@ inline std::unique_ptr<TestEngine> plainProcessor (int instrument = harp, double
     return e;
 }
 
-inline int activeVoices (const TestEngine& e)
-{
-    int n = 0;
-    for (const auto& v : EngineProbe::voices (e))
-        n += v.active ? 1 : 0;
-    return n;
-}
-
-// Number of samples a voice-level quantity takes to satisfy `done`, stepping the voice pass alone.
+// Number of samples a voice-level quantity takes to satisfy `done`, rendering one sample a block: every
+// event and parameter takes effect on its own sample, so this is the state the voices reach in longer
+// blocks too.
 inline int samplesUntil (TestEngine& e, const std::function<bool()>& done, int limit = 1000000)
 {
     for (int n = 1; n <= limit; ++n)
     {
-        int count = 0;
-        EngineProbe::voicePass (e, count);
+        render (e, 1);
         if (done())
             return n;
     }
     return -1;
+}
+
+// The saturator the dry output ends in, with the trim after it: with one voice (or none) at full
+// brightness, the tone filter passes the voices' sum and the output stage is this alone.
+inline float saturated (const TestEngine& e, float voicesSum)
+{
+    return std::tanh (EngineProbe::block (e).drive * voicesSum) * 0.92f * Engine::outputTrim;
+}
+
+// The voices' sum that gave a dry output sample, for one voice (or none) at full brightness.
+inline double voicesSumOf (const TestEngine& e, float output)
+{
+    return std::atanh ((double) output / (0.92 * Engine::outputTrim)) / EngineProbe::block (e).drive;
 }
 } // namespace enginetest

@@ -20,10 +20,9 @@ std::vector<double> advances (TestEngine& p, int numSamples)
     std::vector<double> result;
     for (int i = 0; i < numSamples; ++i)
     {
-        const auto before = EngineProbe::voices (p)[0].sampled.readPosition;
-        int count = 0;
-        EngineProbe::voicePass (p, count);
-        result.push_back (EngineProbe::voices (p)[0].sampled.readPosition - before);
+        const auto before = p.voice (0).sampled.readPosition;
+        render (p, 1);
+        result.push_back (p.voice (0).sampled.readPosition - before);
     }
     return result;
 }
@@ -46,16 +45,16 @@ TEST (Ornament, GlideLengthFollowsOrnament)
         auto p = plainProcessor (harp);
         setParameter (*p, Parameter::ornament, c.ornament);
         apply (*p, midiOf ({ on (60), on (67) }));
-        auto& v = EngineProbe::voices (*p)[1];
+        const auto v = p->voice (1);
         if (c.samples == 0)
         {
             EXPECT_FALSE (v.gliding);
             continue;
         }
         ASSERT_TRUE (v.gliding) << c.ornament;
-        EXPECT_EQ (v.sampled.currentIncrement, EngineProbe::zoneIncrement (*p, 60, v.sampled.zone));
-        EXPECT_EQ (samplesUntil (*p, [&] { return ! v.gliding; }), c.samples) << c.ornament;
-        EXPECT_EQ (v.sampled.currentIncrement, v.sampled.targetIncrement);
+        EXPECT_EQ (v.sampled.currentIncrement, Engine::zoneIncrement (60, v.sampled.zone, 44100.0));
+        EXPECT_EQ (samplesUntil (*p, [&] { return ! p->voice (1).gliding; }), c.samples) << c.ornament;
+        EXPECT_EQ (p->voice (1).sampled.currentIncrement, v.sampled.targetIncrement);
     }
 }
 
@@ -64,18 +63,19 @@ TEST (Ornament, NoGlideOnTheFirstNoteOrARepeatedOne)
     auto p = plainProcessor (harp);
     setParameter (*p, Parameter::ornament, 100.0f);
     apply (*p, midiOf ({ on (60), on (67) }));
-    EXPECT_TRUE (EngineProbe::voices (*p)[1].gliding);
+    EXPECT_TRUE (p->voice (1).gliding);
 
     p->prepare (44100.0, 512);
     apply (*p, midiOf ({ on (62), on (62) }));
-    EXPECT_FALSE (EngineProbe::voices (*p)[0].gliding);
-    EXPECT_FALSE (EngineProbe::voices (*p)[1].gliding);
+    EXPECT_FALSE (p->voice (0).gliding);
+    EXPECT_FALSE (p->voice (1).gliding);
 
     // The previous note need not still sound.
     apply (*p, midiOf ({ off (62), cc (123, 0) }));
     apply (*p, midiOf ({ on (50) }));
-    EXPECT_TRUE (EngineProbe::voices (*p)[0].gliding);
-    EXPECT_EQ (EngineProbe::voices (*p)[0].glideFromNote, 62);
+    const auto v = p->voice (0);
+    EXPECT_TRUE (v.gliding);
+    EXPECT_EQ (v.sampled.currentIncrement, Engine::zoneIncrement (62, v.sampled.zone, 44100.0));
 }
 
 TEST (Ornament, GlideIntoAnotherZoneStartsFromThePreviousPitchThroughTheNewZone)
@@ -88,18 +88,13 @@ TEST (Ornament, GlideIntoAnotherZoneStartsFromThePreviousPitchThroughTheNewZone)
     set.numZones = 2;
 
     apply (*p, midiOf ({ on (60), on (71) }));
-    auto& v = EngineProbe::voices (*p)[1];
+    const auto v = p->voice (1);
     ASSERT_EQ (v.sampled.zone, &set.zones[1]);
     EXPECT_DOUBLE_EQ (v.sampled.currentIncrement, 0.5);
 
     // The S-curve is half way at half the progress, the source speed taken through the new zone.
-    const auto halfWay = (int) std::lround (0.5 / v.glideStep);
-    for (int i = 0; i < halfWay; ++i)
-    {
-        int count = 0;
-        EngineProbe::voicePass (*p, count);
-    }
-    EXPECT_NEAR (v.sampled.currentIncrement, (0.5 + std::pow (2.0, -1.0 / 12.0)) / 2.0, 1.0e-3);
+    render (*p, (int) std::lround (0.5 / v.glideStep));
+    EXPECT_NEAR (p->voice (1).sampled.currentIncrement, (0.5 + std::pow (2.0, -1.0 / 12.0)) / 2.0, 1.0e-3);
 }
 
 TEST (Trill, RateAndIntervalFollowTheModWheel)
@@ -109,7 +104,7 @@ TEST (Trill, RateAndIntervalFollowTheModWheel)
     for (const auto& c : cases)
     {
         auto p = pitchProbe (c.wheel);
-        const auto interval = EngineProbe::voices (*p)[0].trillInterval;
+        const auto interval = p->voice (0).trillInterval;
         const auto a = advances (*p, 44100);
         EXPECT_EQ (risingEdges (a), c.edgesPerSecond) << c.wheel;
 
@@ -142,8 +137,8 @@ TEST (Tremolo, RhodesModWheelRanges)
         auto p = plainProcessor (rhodes);
         apply (*p, midiOf ({ cc (1, c.wheel), on (60) }));
         render (*p, 100);
-        EXPECT_EQ (EngineProbe::voices (*p)[0].tremoloPhase > 0.0f, c.tremolo) << c.wheel;
-        EXPECT_EQ (EngineProbe::voices (*p)[0].trillPhase > 0.0f, c.trill) << c.wheel;
+        EXPECT_EQ (p->voice (0).tremoloPhase > 0.0f, c.tremolo) << c.wheel;
+        EXPECT_EQ (p->voice (0).trillPhase > 0.0f, c.trill) << c.wheel;
     }
 
     // The tremolo goes on in the release; the trill does not.
@@ -151,12 +146,12 @@ TEST (Tremolo, RhodesModWheelRanges)
     setParameter (*p, Parameter::release, 3.0f);
     apply (*p, midiOf ({ cc (1, 127), on (60) }));
     render (*p, 10);
-    EngineProbe::voices (*p)[0].trillPhase = 0.0f;
-    const auto tremoloPhase = EngineProbe::voices (*p)[0].tremoloPhase;
+    const auto held = p->voice (0);
+    ASSERT_GT (held.trillPhase, 0.0f);
     apply (*p, midiOf ({ off (60) }));
     render (*p, 10);
-    EXPECT_NEAR (EngineProbe::voices (*p)[0].tremoloPhase - tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
-    EXPECT_EQ (EngineProbe::voices (*p)[0].trillPhase, 0.0f);
+    EXPECT_NEAR (p->voice (0).tremoloPhase - held.tremoloPhase, 10.0f * 7.5f / 44100.0f, 1.0e-6f);
+    EXPECT_EQ (p->voice (0).trillPhase, held.trillPhase);
 }
 
 // The mod wheel between 5 and 10 % brings in the tremolo alone, on exactly the instruments whose row
@@ -170,7 +165,7 @@ TEST (Tremolo, FollowsEachInstrumentsRow)
             useSyntheticZone (*p, row.id, constant (40000), 60);
         apply (*p, midiOf ({ cc (1, 8), on (60) }));
         render (*p, 100);
-        EXPECT_EQ (EngineProbe::voices (*p)[0].tremoloPhase > 0.0f, row.modWheel == ModWheel::tremoloAndTrill) << row.name;
+        EXPECT_EQ (p->voice (0).tremoloPhase > 0.0f, row.modWheel == ModWheel::tremoloAndTrill) << row.name;
     }
 }
 
@@ -183,9 +178,9 @@ TEST (Drift, OffAtOnePercentWithPhasesFrozen)
         auto p = pitchProbe();
         setParameter (*p, Parameter::drift, c.drift);
         render (*p, 1);
-        const auto phase = EngineProbe::voices (*p)[0].driftPhase;
+        const auto phase = p->voice (0).driftPhase;
         const auto a = advances (*p, 4410);
-        EXPECT_EQ (! juce::exactlyEqual (EngineProbe::voices (*p)[0].driftPhase, phase), c.moves) << c.drift;
+        EXPECT_EQ (! juce::exactlyEqual (p->voice (0).driftPhase, phase), c.moves) << c.drift;
 
         // At most 0.15 semitones at full drift.
         const auto [lo, hi] = std::minmax_element (a.begin(), a.end());

@@ -50,8 +50,22 @@ TEST (OutputStage, VoicesAreNormalisedBySquareRootOfTheirCount)
     setParameter (*mixed, Parameter::release, 3.0f);
     apply (*mixed, midiOf ({ off (72) }));
     EXPECT_LT (sumOf (lastSample (*mixed)), sumOf (lastSample (*one)) * 1.42f);
-    EngineProbe::voices (*mixed)[1].active = false;
+    setParameter (*mixed, Parameter::release, 0.01f);
+    render (*mixed, 1000);
+    ASSERT_EQ (mixed->soundingVoices(), 1);
     EXPECT_NEAR (sumOf (lastSample (*mixed)), sumOf (lastSample (*one)), 1.0e-5f);
+
+    // A voice frozen under an instrument it has no recording for adds nothing, yet still counts.
+    auto frozen = plainProcessor (chant);
+    useSyntheticZone (*frozen, harp, constant (100000));
+    setParameter (*frozen, Parameter::attack, 0.001f);
+    setParameter (*frozen, Parameter::volume, 80.0f);
+    apply (*frozen, midiOf ({ on (60, 40) }));
+    setParameter (*frozen, Parameter::instrument, (float) harp);
+    apply (*frozen, midiOf ({ on (60, 40) }));
+    render (*frozen, 100);
+    ASSERT_EQ (frozen->soundingVoices(), 2);
+    EXPECT_NEAR (sumOf (lastSample (*frozen)) * std::sqrt (2.0f), sumOf (lastSample (*one)), 1.0e-5f);
 }
 
 TEST (OutputStage, ReverbSettingsFollowMixAndSize)
@@ -64,7 +78,7 @@ TEST (OutputStage, ReverbSettingsFollowMixAndSize)
         setParameter (*p, Parameter::reverbMix, c.mix);
         setParameter (*p, Parameter::reverbSize, c.size);
         render (*p, 16, {}, 2);
-        const auto r = EngineProbe::reverb (*p).getParameters();
+        const auto r = EngineProbe::reverbParameters (*p);
         EXPECT_FLOAT_EQ (r.wetLevel, c.wet);
         EXPECT_FLOAT_EQ (r.dryLevel, c.dry);
         EXPECT_FLOAT_EQ (r.roomSize, c.room);
@@ -117,22 +131,22 @@ TEST (OutputStage, FocusModeFadesWithAThousandSampleTimeConstant)
     setParameter (*p, Parameter::focusMode, 1.0f);
     p->editorAttended = false;
     render (*p, 1000);
-    EXPECT_NEAR (EngineProbe::output (*p).focusGain, std::pow (0.999f, 1000.0f), 1.0e-4f);
+    EXPECT_NEAR (EngineProbe::focusGain (*p), std::pow (0.999f, 1000.0f), 1.0e-4f);
     render (*p, 6000);
-    EXPECT_LT (EngineProbe::output (*p).focusGain, 0.001f);
+    EXPECT_LT (EngineProbe::focusGain (*p), 0.001f);
 
     // Attending the editor again, or switching the mode off, fades back in at the same rate.
     p->editorAttended = true;
     render (*p, 1000);
-    EXPECT_NEAR (EngineProbe::output (*p).focusGain, 1.0f - 0.999f * std::pow (0.999f, 1000.0f), 2.0e-3f);
+    EXPECT_NEAR (EngineProbe::focusGain (*p), 1.0f - 0.999f * std::pow (0.999f, 1000.0f), 2.0e-3f);
     p->editorAttended = false;
     setParameter (*p, Parameter::focusMode, 0.0f);
     render (*p, 10000);
-    EXPECT_NEAR (EngineProbe::output (*p).focusGain, 1.0f, 1.0e-4f);
+    EXPECT_NEAR (EngineProbe::focusGain (*p), 1.0f, 1.0e-4f);
 
     // prepare does not reset it.
     setParameter (*p, Parameter::focusMode, 1.0f);
     render (*p, 7000);
     p->prepare (44100.0, 512);
-    EXPECT_LT (EngineProbe::output (*p).focusGain, 0.001f);
+    EXPECT_LT (EngineProbe::focusGain (*p), 0.001f);
 }

@@ -15,15 +15,11 @@ namespace
 std::vector<float> voiceOutput (TestEngine& e, int note, int numSamples)
 {
     setParameter (e, Parameter::attack, 0.001f);
-    apply (e, midiOf ({ on (note) }));
+    const auto dry = dryOutput (e, numSamples, midiOf ({ on (note) }));
     std::vector<float> out;
-    out.reserve ((size_t) numSamples);
-    for (int done = 0; done < numSamples; done += RenderScratch::chunk)
-    {
-        const auto n = std::min (RenderScratch::chunk, numSamples - done);
-        EngineProbe::renderVoices (e, n);
-        out.insert (out.end(), EngineProbe::scratch (e).mix, EngineProbe::scratch (e).mix + n);
-    }
+    out.reserve (dry.size());
+    for (auto y : dry)
+        out.push_back ((float) voicesSumOf (e, y));
     return out;
 }
 

@@ -14,10 +14,11 @@ TEST (Synth, NoteSixtyNineIs440HzAtAnyRate)
             auto p = plainProcessor (instrument, rate);
             apply (*p, midiOf ({ on (69) }));
             render (*p, 1);
-            const auto& v = EngineProbe::voices (*p)[0];
-            const auto before = instrument == chant ? v.chant.pulsePhase : v.rhodes.modulatorPhase;
+            const auto phaseOf = [instrument] (const Voice& v) { return instrument == chant ? v.chant.pulsePhase : v.rhodes.modulatorPhase; };
+            const auto before = phaseOf (p->voice (0));
             render (*p, 1);
-            const auto after = instrument == chant ? v.chant.pulsePhase : v.rhodes.modulatorPhase;
+            const auto v = p->voice (0);
+            const auto after = phaseOf (v);
 
             auto detune = 1.0;
             if (instrument == chant)
@@ -39,7 +40,7 @@ TEST (Synth, ChantFormantSetSwitchesAtMiddleC)
     const float expected[2][3] = { { 600.0f, 1000.0f, 2500.0f }, { 800.0f, 1200.0f, 2800.0f } };
     for (int voice = 0; voice < 2; ++voice)
         for (int k = 0; k < 3; ++k)
-            EXPECT_FLOAT_EQ (b.formantCosine[EngineProbe::voices (*p)[voice].chant.formantSet][k],
+            EXPECT_FLOAT_EQ (b.formantCosine[p->voice (voice).chant.formantSet][k],
                              std::cos (expected[voice][k] * 6.2831855f / 44100.0f));
 }
 
@@ -96,12 +97,12 @@ TEST (Synth, RhodesModulationIndexAndDepthDecay)
     {
         auto p = plainProcessor (rhodes);
         apply (*p, midiOf ({ on (c.note, c.velocity) }));
-        const auto& v = EngineProbe::voices (*p)[0];
+        const auto v = p->voice (0);
         EXPECT_NEAR (v.rhodes.indexScale * v.rhodes.modulatorEnvelope, c.index, 1.0e-4f);
         EXPECT_FLOAT_EQ (v.rhodes.envelopeDecay, 1.0f - c.decayPerSecond / 44100.0f);
 
         render (*p, 44100);
-        EXPECT_NEAR (v.rhodes.modulatorEnvelope, std::max (0.001f, std::exp (-c.decayPerSecond)), 2.0e-4f);
+        EXPECT_NEAR (p->voice (0).rhodes.modulatorEnvelope, std::max (0.001f, std::exp (-c.decayPerSecond)), 2.0e-4f);
     }
 }
 
@@ -111,6 +112,6 @@ TEST (Synth, TwoChantVoicesOnOneNoteDiffer)
     setParameter (*p, Parameter::drift, 25.0f);
     apply (*p, midiOf ({ on (60), on (60) }));
     render (*p, 512);
-    EXPECT_NE (EngineProbe::voices (*p)[0].chant.formantState[0], EngineProbe::voices (*p)[1].chant.formantState[0]);
-    EXPECT_NE (EngineProbe::voices (*p)[0].chant.pulsePhase, EngineProbe::voices (*p)[1].chant.pulsePhase);
+    EXPECT_NE (p->voice (0).chant.formantState[0], p->voice (1).chant.formantState[0]);
+    EXPECT_NE (p->voice (0).chant.pulsePhase, p->voice (1).chant.pulsePhase);
 }
